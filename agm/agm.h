@@ -1,0 +1,47 @@
+#pragma once
+// The arithmetic-geometric mean iteration for pi (Gauss-Legendre, or
+// Brent-Salamin), in three formulations:
+//   a_0 = 1, b_0 = 1/sqrt(2), a_{k+1} = (a_k + b_k) / 2, b_{k+1} = sqrt(a_k b_k),
+//   s = 1 - sum_{k<n} 2^k (a_k^2 - b_k^2),   pi ~ 2 a_n^2 / s.
+// With n from the loop bound below, the result holds P bits, and the guard
+// bits of every number keep the sum's rounding error below them.
+
+#include <gmp.h>
+
+#include <ctime>
+
+#include "newton.h"
+
+namespace agm {
+
+// The AGM state, all at agm_prec() bits.
+extern mpf_t A;   // a_k
+extern mpf_t B;   // b_k (variant 0 only)
+extern mpf_t a2;  // a_k^2; pi after agm_finish
+extern mpf_t b2;  // b_k^2
+extern mpf_t c;   // 2^k (a_k^2 - b_k^2) after step 0; a temporary later on
+extern mpf_t s;   // the running denominator
+
+// Clock ticks spent in each of the four measured steps of all iterations, and
+// in the finish (from the end of the last iteration).
+extern clock_t T[4];
+extern clock_t FD;
+
+// Sets P to prec_bits, the default precision to agm_prec(), and creates A, B,
+// a2, b2, c, s, u at it, then r and t at the ladder's scratch size.
+void agm_create(int prec_bits);
+// Releases every number agm_create made (the program itself never does).
+void agm_release();
+
+// a = 1, b^2 = 1/2 (no root taken to start), s = 1; zeroes the step totals.
+void agm_setup();
+
+// Runs the iterations, printing and flushing a "." before each. algorithm 0
+// and 1 select variants 0 and 1; any other value selects variant 2. Returns
+// the iteration count.
+int agm_loop(int algorithm);
+
+// pi <- 2 a_n^2 / s, into a2.
+void agm_finish();
+
+}  // namespace agm

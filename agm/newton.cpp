@@ -1,0 +1,89 @@
+#include "newton.h"
+
+#include <cmath>
+
+#include "ladder.h"
+
+namespace agm {
+
+int P;
+mpf_t u, r, t;
+
+// Up to 53 bits a double holds the whole answer.
+static bool fits_double() { return P <= 53; }
+
+void newton_sqrt(mpf_t result, mpf_t x) {
+    if (fits_double()) {
+        mpf_set_d(result, std::sqrt(mpf_get_d(x)));
+        return;
+    }
+    const long wp = agm_prec();
+    Ladder ladder = ladder_descent(wp);
+    mpf_set_prec_raw(r, 53);
+    mpf_set_d(r, 1.0 / std::sqrt(mpf_get_d(x)));
+
+    for (long step; (step = ladder_next_step(ladder, wp)) != 0;) {
+        const long sp = step + NEWTON_GUARD_BITS, hp = step / 2 + NEWTON_GUARD_BITS;
+        // r += r (1 - x r^2) / 2; the correction is ~2^-step/2 small, so half
+        // the step's precision suffices for its last product.
+        mpf_set_prec_raw(t, sp);
+        mpf_mul(t, r, r);
+        mpf_set_prec_raw(x, hp);
+        mpf_mul(t, t, x);
+        mpf_ui_sub(t, 1, t);
+        mpf_set_prec_raw(t, hp);
+        mpf_div_2exp(t, t, 1);
+        mpf_mul(t, t, r);
+        mpf_set_prec_raw(r, sp);
+        mpf_add(r, r, t);
+    }
+
+    // Final step: t = x r is sqrt(x) to half precision, and
+    // sqrt(x) = t + r (x - t^2) / 2 to full precision; only x - t^2 needs it.
+    const long hp = wp / 2 + NEWTON_GUARD_BITS;
+    mpf_set_prec_raw(t, hp);
+    mpf_set_prec_raw(x, hp);
+    mpf_mul(t, r, x);
+    mpf_mul(u, t, t);
+    mpf_set_prec_raw(x, wp);
+    mpf_sub(u, x, u);
+    mpf_mul(r, r, u);
+    mpf_div_2exp(r, r, 1);
+    mpf_add(result, r, t);
+}
+
+void newton_div(mpf_t quotient, mpf_t a, mpf_t b) {
+    if (fits_double()) {
+        mpf_set_d(quotient, mpf_get_d(a) / mpf_get_d(b));
+        return;
+    }
+    const long wp = agm_prec();
+    Ladder ladder = ladder_descent(wp);
+    mpf_set_prec_raw(r, ladder.prec);
+    mpf_set_d(r, 1.0 / mpf_get_d(b));
+
+    for (long step; (step = ladder_next_step(ladder, wp)) != 0;) {
+        const long sp = step + NEWTON_GUARD_BITS, hp = step / 2 + NEWTON_GUARD_BITS;
+        // r += r (1 - b r)
+        mpf_set_prec_raw(t, sp);
+        mpf_set_prec_raw(b, hp);
+        mpf_mul(t, r, b);
+        mpf_ui_sub(t, 1, t);
+        mpf_set_prec_raw(t, hp);
+        mpf_mul(t, t, r);
+        mpf_set_prec_raw(r, sp);
+        mpf_add(r, r, t);
+    }
+
+    // Final step: t = a r is a/b to half precision, and
+    // a/b = t + r (a - b t) to full precision. The quotient is written last,
+    // after every read of a, so it may be a.
+    mpf_set_prec_raw(t, wp / 2 + NEWTON_GUARD_BITS);
+    mpf_mul(t, r, a);
+    mpf_mul(u, t, b);
+    mpf_sub(u, a, u);
+    mpf_mul(r, r, u);
+    mpf_add(quotient, r, t);
+}
+
+}  // namespace agm

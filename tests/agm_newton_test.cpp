@@ -1,0 +1,112 @@
+// newton_sqrt and newton_div against the library's own root and quotient.
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "agm.h"
+
+using namespace agm;
+
+namespace {
+
+// Random numbers for the kernels; the seed is fixed, PI_TEST_SEED overrides it.
+struct Random {
+    gmp_randstate_t state;
+    unsigned long seed;
+    Random() {
+        const char* env = std::getenv("PI_TEST_SEED");
+        seed = env ? std::strtoul(env, nullptr, 10) : 20261208UL;
+        gmp_randinit_default(state);
+        gmp_randseed_ui(state, seed);
+    }
+    ~Random() { gmp_randclear(state); }
+    // Uniform in [lo, lo + 1) at the current default precision.
+    void uniform(mpf_t x, unsigned long lo) {
+        mpf_urandomb(x, state, mpf_get_default_prec());
+        mpf_add_ui(x, x, lo);
+    }
+};
+
+// Relative distance |x - y| / |y|, in units of 2^-bits.
+double units_apart(const mpf_t x, const mpf_t y, long bits) {
+    mpf_t d;
+    mpf_init2(d, 64);
+    mpf_sub(d, x, y);
+    mpf_div(d, d, y);
+    mpf_abs(d, d);
+    mpf_mul_2exp(d, d, static_cast<mp_bitcnt_t>(bits));
+    const double units = mpf_get_d(d);
+    mpf_clear(d);
+    return units;
+}
+
+class AgmKernels : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override { agm_create(GetParam()); }
+    void TearDown() override { agm_release(); }
+};
+
+}  // namespace
+
+// Precisions around the double branch, a ladder with no Newton step, the
+// round-up cases and long climbs.
+INSTANTIATE_TEST_SUITE_P(Precisions, AgmKernels,
+                         ::testing::Values(16, 52, 55, 109, 348, 1000, 3337, 33235, 100003));
+
+TEST_P(AgmKernels, SquareRootMatchesLibraryRoot) {
+    Random random;
+    const long wp = agm_prec();
+    mpf_t x, root, exact;
+    mpf_inits(x, root, nullptr);
+    mpf_init2(exact, static_cast<mp_bitcnt_t>(wp + 64));
+    for (int i = 0; i < 20; ++i) {
+        random.uniform(x, static_cast<unsigned long>(i % 3));  // [0,1), [1,2), [2,3)
+        if (mpf_sgn(x) == 0) continue;
+        const mp_bitcnt_t prec_before = mpf_get_prec(x);
+        newton_sqrt(root, x);
+        EXPECT_EQ(mpf_get_prec(x), prec_before) << "x's precision not restored";
+        mpf_sqrt(exact, x);
+        // The double branch holds 53 bits; the ladder a few units at wp bits.
+        const double units = P <= 53 ? units_apart(root, exact, 51) : units_apart(root, exact, wp - 3);
+        EXPECT_LT(units, 1.0) << "P=" << P << " seed=" << random.seed << " i=" << i;
+    }
+    mpf_clears(x, root, exact, nullptr);
+}
+
+TEST_P(AgmKernels, QuotientMatchesLibraryQuotientInPlaceOrNot) {
+    Random random;
+    const long wp = agm_prec();
+    mpf_t a, b, b_copy, quotient, exact;
+    mpf_inits(a, b, b_copy, quotient, nullptr);
+    mpf_init2(exact, static_cast<mp_bitcnt_t>(wp + 64));
+    for (int i = 0; i < 20; ++i) {
+        random.uniform(a, 5);
+        random.uniform(b, 0);
+        mpf_set(b_copy, b);
+        mpf_div(exact, a, b);
+        newton_div(quotient, a, b);  // lowers b's precision, as the program allows
+        const double units = P <= 53 ? units_apart(quotient, exact, 51)
+                                     : units_apart(quotient, exact, wp - 3);
+        EXPECT_LT(units, 1.0) << "P=" << P << " seed=" << random.seed << " i=" << i;
+        newton_div(a, a, b_copy);
+        EXPECT_EQ(mpf_cmp(a, quotient), 0) << "in place differs, P=" << P;
+    }
+    mpf_clears(a, b, b_copy, quotient, exact, nullptr);
+}
+
+TEST_P(AgmKernels, DoubleBranchLeavesScratchAlone) {
+    if (P > 53) GTEST_SKIP() << "ladder precision";
+    mpf_set_ui(u, 7);
+    mpf_t x, y;
+    mpf_inits(x, y, nullptr);
+    mpf_set_d(x, 0.75);
+    newton_sqrt(y, x);
+    EXPECT_EQ(mpf_get_d(y), std::sqrt(0.75));
+    newton_div(y, y, x);
+    EXPECT_EQ(mpf_get_d(y), std::sqrt(0.75) / 0.75);
+    EXPECT_EQ(mpf_cmp_ui(u, 7), 0);
+    mpf_clears(x, y, nullptr);
+}

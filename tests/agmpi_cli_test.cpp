@@ -1,0 +1,109 @@
+// agmpi as a user runs it: whole reports with the timing figures masked, the
+// digits against true pi, exit statuses, and bad input.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pi_reference.h"
+#include "precision.h"
+#include "run_program.h"
+
+static const std::string AGMPI = AGMPI_PATH;
+
+static std::string report(int iterations) {
+    return std::string(static_cast<size_t>(iterations), '.') +
+           "Done\n"
+           "Computation time=#\n"
+           "\tInitialization time=#\n"
+           "\t" + std::to_string(iterations) + " iterations' time=# (avg=#)\n"
+           "\t\tStep 0 time=# (avg=#)\n"
+           "\t\tStep 1 time=# (avg=#)\n"
+           "\t\tStep 2 time=# (avg=#)\n"
+           "\t\tStep 3 time=# (avg=#)\n"
+           "\tFinal division time=#\n";
+}
+
+TEST(AgmpiCli, NoArgumentPrintsUsageAndFails) {
+    const ProgramRun run = run_program(AGMPI, {});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, AGMPI +
+                           "  #digits [algorithm] [output]\n"
+                           "\talgorithm=0, one squring and one squre root, subtraction version\n"
+                           "\t          1, one squring and one squre root, addition version\n"
+                           "\t          2, one multiplication and one squre root\n"
+                           "\t   output=0, no output\n"
+                           "\t          1, output to stdout\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(AgmpiCli, ThousandDigitsReportAndDigits) {
+    const ProgramRun run = run_program(AGMPI, {"1000", "0", "1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string masked = mask_times(run.out);
+    const std::string head = report(10);
+    ASSERT_EQ(masked.substr(0, head.size()), head);
+    const auto digits_end = masked.find('\n', head.size());
+    ASSERT_NE(digits_end, std::string::npos);
+    EXPECT_EQ(masked.substr(digits_end), "\nTotal time=#\n");
+    EXPECT_EQ(check_pi_line(masked.substr(head.size(), digits_end - head.size()), 1000), "");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(AgmpiCli, SmallestCountsPrintTwoAndThirteenDigits) {
+    // 0 digits: P = 16, doubles only; 11 digits: the last count in doubles.
+    const ProgramRun zero = run_program(AGMPI, {"0", "0", "1"});
+    EXPECT_EQ(zero.status, 0);
+    EXPECT_EQ(mask_times(zero.out), report(3) + "0.31e1\nTotal time=#\n");
+    const ProgramRun eleven = run_program(AGMPI, {"11", "1", "1"});
+    EXPECT_EQ(mask_times(eleven.out), report(4) + "0.314159265359e1\nTotal time=#\n");
+    const ProgramRun twelve = run_program(AGMPI, {"12", "2", "1"});
+    EXPECT_EQ(mask_times(twelve.out), report(4) + "0.31415926535898e1\nTotal time=#\n");
+}
+
+TEST(AgmpiCli, DefaultsPrintNoDigits) {
+    // No algorithm and no output switch; further arguments are ignored.
+    for (const auto& args : {std::vector<std::string>{"100"},
+                             std::vector<std::string>{"100", "0"},
+                             std::vector<std::string>{"100", "7", "0", "extra", "words"}}) {
+        const ProgramRun run = run_program(AGMPI, args);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(mask_times(run.out), report(7) + "Total time=#\n");
+    }
+}
+
+TEST(AgmpiCli, EveryAlgorithmValuePrintsRightDigits) {
+    for (const char* algorithm : {"0", "1", "2", "5", "-1", "x", "99999999999999999999"}) {
+        const ProgramRun run = run_program(AGMPI, {"300", algorithm, "1"});
+        ASSERT_EQ(run.status, 0) << algorithm;
+        const std::string head = report(8);
+        const std::string masked = mask_times(run.out);
+        ASSERT_EQ(masked.substr(0, head.size()), head) << algorithm;
+        const auto line_end = masked.find('\n', head.size());
+        EXPECT_EQ(check_pi_line(masked.substr(head.size(), line_end - head.size()), 300), "")
+            << algorithm;
+    }
+}
+
+TEST(AgmpiCli, NumbersReadAsAtoiReadsThem) {
+    // "12abc" is 12 digits, "abc" is 0, " +5" is 5.
+    EXPECT_EQ(mask_times(run_program(AGMPI, {"12abc", "0", "1"}).out),
+              report(4) + "0.31415926535898e1\nTotal time=#\n");
+    EXPECT_EQ(mask_times(run_program(AGMPI, {"abc", "0", "1"}).out),
+              report(3) + "0.31e1\nTotal time=#\n");
+    EXPECT_EQ(mask_times(run_program(AGMPI, {" +5", "0", "1y"}).out),
+              report(4) + "0.3141593e1\nTotal time=#\n");
+}
+
+TEST(AgmpiCli, DigitCountOutOfRangeIsRefused) {
+    const std::string too_many = std::to_string(MAX_DIGITS + 1L);
+    for (const std::string& count : {std::string("-1"), std::string("-2147483648"), too_many,
+                                     std::string("2147483647"), std::string("99999999999999999999"),
+                                     std::string("-99999999999999999999")}) {
+        const ProgramRun run = run_program(AGMPI, {count, "0", "1"});
+        EXPECT_EQ(run.status, 1) << count;
+        EXPECT_EQ(run.out, "") << count;
+        EXPECT_EQ(run.err, AGMPI + ": #digits must be from 0 to " + std::to_string(MAX_DIGITS) +
+                               ", got \"" + count + "\"\n");
+    }
+}
