@@ -1,0 +1,74 @@
+#include "split.h"
+
+#include <cstdio>
+
+namespace series {
+
+int output;
+
+static void trace(const mpz_t p, const mpz_t q, const mpz_t g, unsigned long a, unsigned long b,
+                  int gflag) {
+    if (!(output & 2)) return;
+    std::printf("p(%lu,%lu)=", a, b);
+    mpz_out_str(stdout, 10, p);
+    std::printf("\nq(%lu,%lu)=", a, b);
+    mpz_out_str(stdout, 10, q);
+    std::printf("\n");
+    if (gflag) {
+        std::printf("g(%lu,%lu)=", a, b);
+        mpz_out_str(stdout, 10, g);
+        std::printf("\n");
+    }
+}
+
+// Term k alone. Every factor but g fits a machine word, so all but one
+// product are single-word multiplications.
+static void leaf(mpz_t p, mpz_t q, mpz_t g, unsigned long k) {
+    mpz_set_ui(g, 2 * k - 1);
+    mpz_mul_ui(g, g, 6 * k - 1);
+    mpz_mul_ui(g, g, 6 * k - 5);
+
+    // k^3 * 640320^3 / 24, the constant 10939058860032000 applied as two
+    // word-sized factors
+    mpz_set_ui(p, k);
+    mpz_mul_ui(p, p, k);
+    mpz_mul_ui(p, p, k);
+    mpz_mul_ui(p, p, 711822400);
+    mpz_mul_ui(p, p, 15367680);
+
+    mpz_set_ui(q, k);
+    mpz_mul_ui(q, q, 545140134);
+    mpz_add_ui(q, q, 13591409);
+    mpz_mul(q, q, g);
+    if (k % 2 == 1) mpz_neg(q, q);
+}
+
+void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, int gflag) {
+    if (b - a == 1) {
+        leaf(p, q, g, b);
+    } else {
+        // Halving keeps the two products of each combination of like size.
+        mpz_t p2, q2, g2;
+        mpz_init(p2);
+        mpz_init(q2);
+        mpz_init(g2);
+        const unsigned long m = (a + b) / 2;
+        split_series(p, q, g, a, m, 1);
+        split_series(p2, q2, g2, m, b, gflag);
+
+        // (a, b] from (a, m] and (m, b]: the right half's terms are scaled by
+        // the left half's g, the left half's by the right half's p.
+        mpz_mul(p, p, p2);
+        mpz_mul(q, q, p2);
+        mpz_mul(q2, q2, g);
+        mpz_add(q, q, q2);
+        if (gflag) mpz_mul(g, g, g2);
+
+        mpz_clear(p2);
+        mpz_clear(q2);
+        mpz_clear(g2);
+    }
+    trace(p, q, g, a, b, gflag);
+}
+
+}  // namespace series

@@ -1,0 +1,141 @@
+// bsplitpi as a user runs it: whole reports with the timing figures masked,
+// the trace, the digits against true pi and against agmpi, exit statuses and
+// bad input.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pi_reference.h"
+#include "precision.h"
+#include "run_program.h"
+
+static const std::string BSPLITPI = BSPLITPI_PATH;
+static const std::string AGMPI = AGMPI_PATH;
+
+static const std::string TIMES =
+    "Binary splitting     time=#\n"
+    "Integer to float     time=#\n"
+    "Final square root    time=#\n"
+    "Final multiplication time=#\n"
+    "Final division       time=#\n"
+    "Total                time=#\n";
+
+// The digits line of a report printed with output 1, checked against pi;
+// also checks the header's term count and the lines around it.
+static std::string check_digits_report(const std::string& out, int digits, int terms) {
+    const std::string masked = mask_times(out);
+    const std::string header = "pi(0," + std::to_string(terms) + ")=\n";
+    if (masked.compare(0, header.size(), header) != 0) return "header: " + masked.substr(0, 30);
+    const auto line_end = masked.find('\n', header.size());
+    if (line_end == std::string::npos || masked.substr(line_end + 1) != TIMES)
+        return "timing lines: " + masked.substr(line_end == std::string::npos ? 0 : line_end);
+    return check_pi_line(masked.substr(header.size(), line_end - header.size()), digits);
+}
+
+static std::string digits_line(const std::string& out) {
+    const auto start = out.find("\n0.") + 1;
+    return out.substr(start, out.find('\n', start) - start);
+}
+
+TEST(BsplitpiCli, NoArgumentPrintsUsageAndFails) {
+    const ProgramRun run = run_program(BSPLITPI, {});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, BSPLITPI +
+                           "  #digits [output]\n"
+                           "    output=0, no output\n"
+                           "           1, output to screen\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(BsplitpiCli, TimingLinesAloneByDefault) {
+    for (const auto& args : {std::vector<std::string>{"1000"}, std::vector<std::string>{"1000", "0"},
+                             std::vector<std::string>{"1000", "4", "more"}}) {
+        const ProgramRun run = run_program(BSPLITPI, args);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(mask_times(run.out), TIMES);
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST(BsplitpiCli, HundredDigitsWithHeader) {
+    const ProgramRun run = run_program(BSPLITPI, {"100", "1"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(mask_times(run.out),
+              "pi(0,7)=\n"
+              "0.314159265358979323846264338327950288419716939937510582097494459230781640628620899"
+              "862803482534211706798e1\n" + TIMES);
+}
+
+TEST(BsplitpiCli, TraceAloneAndWithDigits) {
+    // 45 digits: three terms, the trace of (0,3] before anything else.
+    const std::string trace =
+        "p(0,1)=10939058860032000\n"
+        "q(0,1)=-2793657715\n"
+        "g(0,1)=5\n"
+        "p(1,2)=87512470880256000\n"
+        "q(1,2)=254994357387\n"
+        "g(1,2)=231\n"
+        "p(2,3)=295354589220864000\n"
+        "q(2,3)=-1822158051155\n"
+        "p(1,3)=25847209888540833463280861184000000\n"
+        "q(1,3)=75313753679675151774412551195\n"
+        "p(0,3)=282744150338349327484720295874090277797888000000000\n"
+        "q(0,3)=-72208257316346012928456348682766762497244025\n";
+    EXPECT_EQ(mask_times(run_program(BSPLITPI, {"45", "2"}).out), trace + TIMES);
+    const ProgramRun both = run_program(BSPLITPI, {"45", "3"});
+    EXPECT_EQ(both.status, 0);
+    ASSERT_EQ(both.out.compare(0, trace.size(), trace), 0);
+    EXPECT_EQ(check_digits_report(both.out.substr(trace.size()), 45, 3), "");
+}
+
+TEST(BsplitpiCli, SmallCountsAndTheirTerms) {
+    // Up to 11 digits term 0 suffices; 12 to 14 need term 1; 27 and 28 need
+    // two terms, one more than digits / 14.181.
+    for (int digits = 0; digits <= 30; ++digits) {
+        const int terms = digits <= 11 ? 0 : digits <= 26 ? 1 : 2;
+        const ProgramRun run = run_program(BSPLITPI, {std::to_string(digits), "1"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(check_digits_report(run.out, digits, terms), "") << digits << " digits";
+    }
+}
+
+TEST(BsplitpiCli, CountsThatLostDigitsBeforeGuardBitsAndTerms) {
+    const int cases[][2] = {{14, 1}, {28, 2}, {4063, 286}, {16285, 1148}};
+    for (const auto& c : cases) {
+        const ProgramRun run = run_program(BSPLITPI, {std::to_string(c[0]), "1"});
+        EXPECT_EQ(check_digits_report(run.out, c[0], c[1]), "") << c[0] << " digits";
+    }
+}
+
+TEST(BsplitpiCli, AgreesWithAgmpi) {
+    // Two independent methods: each within one unit of pi, and in practice
+    // they round alike.
+    for (int digits : {0, 11, 12, 1000, 2455, 4063, 16285, 100000}) {
+        const std::string count = std::to_string(digits);
+        const std::string series = digits_line(run_program(BSPLITPI, {count, "1"}).out);
+        for (const char* algorithm : {"0", "1", "2"}) {
+            const std::string agm = digits_line(run_program(AGMPI, {count, algorithm, "1"}).out);
+            EXPECT_EQ(series, agm) << digits << " digits, variant " << algorithm;
+        }
+        EXPECT_EQ(check_pi_line(series, digits), "") << digits;
+    }
+}
+
+TEST(BsplitpiCli, DigitCountOutOfRangeIsRefused) {
+    const std::string too_many = std::to_string(MAX_DIGITS + 1L);
+    for (const std::string& count :
+         {std::string("-1"), too_many, std::string("99999999999999999999")}) {
+        const ProgramRun run = run_program(BSPLITPI, {count, "3"});
+        EXPECT_EQ(run.status, 1) << count;
+        EXPECT_EQ(run.out, "") << count;
+        EXPECT_EQ(run.err, BSPLITPI + ": #digits must be from 0 to " +
+                               std::to_string(MAX_DIGITS) + ", got \"" + count + "\"\n");
+    }
+}
+
+TEST(BsplitpiCli, NumbersReadAsAtoiReadsThem) {
+    EXPECT_EQ(mask_times(run_program(BSPLITPI, {"12abc", "1"}).out),
+              "pi(0,1)=\n0.31415926535898e1\n" + TIMES);
+    EXPECT_EQ(mask_times(run_program(BSPLITPI, {"abc", "1x"}).out), "pi(0,0)=\n0.31e1\n" + TIMES);
+}
