@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Times agmpi (each variant) at several digit counts and checks its digits.
+"""Times agmpi (each variant) and bsplitpi at several digit counts and checks
+their digits.
 
 Each run prints its digits; they must agree with true pi (tests/data holds
 10^6 decimals) and with every other run at the same count. Writes a markdown
-table of the report's computation time, the wall time (which includes
+table of the report's computation time (agmpi's "Computation time",
+bsplitpi's "Total"), the wall time (which includes
 printing the digits) and the peak resident memory, from /usr/bin/time -v.
 
     bench/bench.py [COUNT ...]      default 10000 100000 1000000 10000000
@@ -22,7 +24,9 @@ RESULTS = os.path.join(ROOT, "results")
 
 def programs():
     agmpi = os.path.join(ROOT, "build", "agm", "agmpi")
-    return [(f"agmpi {v}", [agmpi, "{digits}", str(v), "1"], agm_phases) for v in (0, 1, 2)]
+    bsplitpi = os.path.join(ROOT, "build", "series", "bsplitpi")
+    return [(f"agmpi {v}", [agmpi, "{digits}", str(v), "1"], agm_phases) for v in (0, 1, 2)] + \
+        [("bsplitpi", [bsplitpi, "{digits}", "1"], series_phases)]
 
 
 def agm_phases(report):
@@ -30,6 +34,15 @@ def agm_phases(report):
     return {"computation": figure("Computation time"),
             "phases": "iterations %.3f, division %.3f"
                       % (figure(r"iterations' time"), figure("Final division time"))}
+
+
+def series_phases(report):
+    figure = lambda label: float(re.search(label + r" +time=([0-9.]+)", report).group(1))
+    return {"computation": figure("Total"),
+            "phases": "splitting %.3f, to float %.3f, root %.3f, mult %.3f, division %.3f"
+                      % tuple(figure(l) for l in ("Binary splitting", "Integer to float",
+                                                  "Final square root", "Final multiplication",
+                                                  "Final division"))}
 
 
 def plus_one(digits):

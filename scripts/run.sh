@@ -7,3 +7,5 @@ digits=${1:-1000000}
 bash scripts/build.sh -DBUILD_TESTING=OFF >/dev/null
 echo "== agmpi $digits"
 build/agm/agmpi "$digits"
+echo "== bsplitpi $digits"
+build/series/bsplitpi "$digits"
