@@ -10,7 +10,10 @@
 // target, the caller runs its final correction step instead of a last, full
 // precision Newton step.
 
+#include <gmp.h>
+
 #include <algorithm>
+#include <cassert>
 
 // Start of the climb, bits. The seed is a double computed from a number that
 // was itself rounded to a double: it holds about 51 correct bits, not 53. A
@@ -63,4 +66,13 @@ inline long ladder_next_step(Ladder& ladder, long target) {
 // holds the 53-bit double seed.
 inline long ladder_scratch_bits(long target) {
     return std::max(53L, (target + 1) / 2 + 1 + NEWTON_GUARD_BITS);
+}
+
+// Sets the precision x computes at to bits, without reallocating. x has room
+// for `room` bits, what it was created with: the library writes as many limbs
+// as the precision asks for, so beyond that it would write past x's limbs.
+// Debug builds stop there.
+inline void set_prec_within(mpf_t x, long bits, [[maybe_unused]] long room) {
+    assert(bits <= room && "precision above what the number was created with");
+    mpf_set_prec_raw(x, static_cast<mp_bitcnt_t>(bits));
 }

@@ -17,35 +17,35 @@ void newton_sqrt(mpf_t result, mpf_t x) {
         mpf_set_d(result, std::sqrt(mpf_get_d(x)));
         return;
     }
-    const long wp = agm_prec();
+    const long wp = agm_prec(), room = ladder_scratch_bits(wp);
     Ladder ladder = ladder_descent(wp);
-    mpf_set_prec_raw(r, 53);
+    set_prec_within(r, 53, room);
     mpf_set_d(r, 1.0 / std::sqrt(mpf_get_d(x)));
 
     for (long step; (step = ladder_next_step(ladder, wp)) != 0;) {
         const long sp = step + NEWTON_GUARD_BITS, hp = step / 2 + NEWTON_GUARD_BITS;
         // r += r (1 - x r^2) / 2; the correction is ~2^-step/2 small, so half
         // the step's precision suffices for its last product.
-        mpf_set_prec_raw(t, sp);
+        set_prec_within(t, sp, room);
         mpf_mul(t, r, r);
-        mpf_set_prec_raw(x, hp);
+        set_prec_within(x, hp, wp);
         mpf_mul(t, t, x);
         mpf_ui_sub(t, 1, t);
-        mpf_set_prec_raw(t, hp);
+        set_prec_within(t, hp, room);
         mpf_div_2exp(t, t, 1);
         mpf_mul(t, t, r);
-        mpf_set_prec_raw(r, sp);
+        set_prec_within(r, sp, room);
         mpf_add(r, r, t);
     }
 
     // Final step: t = x r is sqrt(x) to half precision, and
     // sqrt(x) = t + r (x - t^2) / 2 to full precision; only x - t^2 needs it.
     const long hp = wp / 2 + NEWTON_GUARD_BITS;
-    mpf_set_prec_raw(t, hp);
-    mpf_set_prec_raw(x, hp);
+    set_prec_within(t, hp, room);
+    set_prec_within(x, hp, wp);
     mpf_mul(t, r, x);
     mpf_mul(u, t, t);
-    mpf_set_prec_raw(x, wp);
+    set_prec_within(x, wp, wp);
     mpf_sub(u, x, u);
     mpf_mul(r, r, u);
     mpf_div_2exp(r, r, 1);
@@ -57,28 +57,28 @@ void newton_div(mpf_t quotient, mpf_t a, mpf_t b) {
         mpf_set_d(quotient, mpf_get_d(a) / mpf_get_d(b));
         return;
     }
-    const long wp = agm_prec();
+    const long wp = agm_prec(), room = ladder_scratch_bits(wp);
     Ladder ladder = ladder_descent(wp);
-    mpf_set_prec_raw(r, ladder.prec);
+    set_prec_within(r, ladder.prec, room);
     mpf_set_d(r, 1.0 / mpf_get_d(b));
 
     for (long step; (step = ladder_next_step(ladder, wp)) != 0;) {
         const long sp = step + NEWTON_GUARD_BITS, hp = step / 2 + NEWTON_GUARD_BITS;
         // r += r (1 - b r)
-        mpf_set_prec_raw(t, sp);
-        mpf_set_prec_raw(b, hp);
+        set_prec_within(t, sp, room);
+        set_prec_within(b, hp, wp);
         mpf_mul(t, r, b);
         mpf_ui_sub(t, 1, t);
-        mpf_set_prec_raw(t, hp);
+        set_prec_within(t, hp, room);
         mpf_mul(t, t, r);
-        mpf_set_prec_raw(r, sp);
+        set_prec_within(r, sp, room);
         mpf_add(r, r, t);
     }
 
     // Final step: t = a r is a/b to half precision, and
     // a/b = t + r (a - b t) to full precision. The quotient is written last,
     // after every read of a, so it may be a.
-    mpf_set_prec_raw(t, wp / 2 + NEWTON_GUARD_BITS);
+    set_prec_within(t, wp / 2 + NEWTON_GUARD_BITS, room);
     mpf_mul(t, r, a);
     mpf_mul(u, t, b);
     mpf_sub(u, a, u);

@@ -3,5 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh time python3
-bash scripts/build.sh -DBUILD_TESTING=OFF >/dev/null
+bash scripts/build.sh agmpi bsplitpi >/dev/null
 exec python3 bench/bench.py "$@"

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 digits=${1:-1000000}
-bash scripts/build.sh -DBUILD_TESTING=OFF >/dev/null
+bash scripts/build.sh agmpi bsplitpi >/dev/null
 echo "== agmpi $digits"
 build/agm/agmpi "$digits"
 echo "== bsplitpi $digits"

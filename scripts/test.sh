@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs the whole test suite,
-# slow tests included.
+# Builds everything and runs the whole test suite, slow tests included: once
+# in the release build (warnings as errors), once more built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, where any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+jobs=$(nproc)
 bash scripts/build.sh -DBUILD_TESTING=ON -DPI_WARNINGS_AS_ERRORS=ON
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize -j "$jobs"
+ctest --preset sanitize -j "$jobs"

@@ -23,35 +23,37 @@ void newton_release_scratch() {
 
 void newton_sqrt_ui(mpf_t result, unsigned long x) {
     const long wp = static_cast<long>(mpf_get_prec(result));
-    // u's precision is never changed raw, so it tells what the scratch holds.
-    assert(mpf_get_prec(result) <= mpf_get_prec(u));
+    // u, r and t were created together, and u's precision is never changed
+    // raw, so it tells the room all three have.
+    const long room = static_cast<long>(mpf_get_prec(u));
+    assert(wp <= room && "result more precise than the scratch");
     if (wp <= 53) {
         mpf_set_d(result, std::sqrt(static_cast<double>(x)));
         return;
     }
     Ladder ladder = ladder_descent(wp);
-    mpf_set_prec_raw(r, 53);
+    set_prec_within(r, 53, room);
     mpf_set_d(r, 1.0 / std::sqrt(static_cast<double>(x)));
 
     for (long step; (step = ladder_next_step(ladder, wp)) != 0;) {
         const long sp = step + NEWTON_GUARD_BITS, hp = step / 2 + NEWTON_GUARD_BITS;
         // r += r (1 - x r^2) / 2; the correction needs only half the step's
         // precision for its last product.
-        mpf_set_prec_raw(t, sp);
+        set_prec_within(t, sp, room);
         mpf_mul(t, r, r);
         mpf_mul_ui(t, t, x);
         mpf_ui_sub(t, 1, t);
-        mpf_set_prec_raw(t, hp);
+        set_prec_within(t, hp, room);
         mpf_div_2exp(t, t, 1);
         mpf_mul(t, t, r);
-        mpf_set_prec_raw(r, sp);
+        set_prec_within(r, sp, room);
         mpf_add(r, r, t);
     }
 
     // Final step: t = x r is sqrt(x) to half precision, and
     // sqrt(x) = t + r (x - t^2) / 2 to full precision. The result is written
     // last, after every use of u, so it may be u.
-    mpf_set_prec_raw(t, wp / 2 + NEWTON_GUARD_BITS);
+    set_prec_within(t, wp / 2 + NEWTON_GUARD_BITS, room);
     mpf_mul_ui(t, r, x);
     mpf_mul(u, t, t);
     mpf_ui_sub(u, x, u);
@@ -62,29 +64,30 @@ void newton_sqrt_ui(mpf_t result, unsigned long x) {
 
 void newton_quot(mpf_t quotient, const mpf_t a, const mpf_t b) {
     const long wp = static_cast<long>(mpf_get_prec(quotient));
-    assert(mpf_get_prec(quotient) <= mpf_get_prec(u));
+    const long room = static_cast<long>(mpf_get_prec(u));
+    assert(wp <= room && "quotient more precise than the scratch");
     if (wp <= 53) {
         mpf_set_d(quotient, mpf_get_d(a) / mpf_get_d(b));
         return;
     }
     Ladder ladder = ladder_descent(wp);
-    mpf_set_prec_raw(r, 53);
+    set_prec_within(r, 53, room);
     mpf_set_d(r, 1.0 / mpf_get_d(b));
 
     for (long step; (step = ladder_next_step(ladder, wp)) != 0;) {
         const long sp = step + NEWTON_GUARD_BITS;
         // r += r (1 - b r), all at the step's precision
-        mpf_set_prec_raw(t, sp);
+        set_prec_within(t, sp, room);
         mpf_mul(t, r, b);
         mpf_ui_sub(t, 1, t);
         mpf_mul(t, t, r);
-        mpf_set_prec_raw(r, sp);
+        set_prec_within(r, sp, room);
         mpf_add(r, r, t);
     }
 
     // Final step, at full precision: t = a r, and a/b = t + r (a - b t). The
     // quotient is written last, after every read of a, so it may be a.
-    mpf_set_prec_raw(t, wp);
+    set_prec_within(t, wp, room);
     mpf_mul(t, r, a);
     mpf_mul(u, b, t);
     mpf_sub(u, a, u);

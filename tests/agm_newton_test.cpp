@@ -85,16 +85,24 @@ TEST_P(AgmKernels, QuotientMatchesLibraryQuotientInPlaceOrNot) {
     mpf_clears(a, b, b_copy, quotient, exact, nullptr);
 }
 
-TEST_P(AgmKernels, DoubleBranchLeavesScratchAlone) {
-    if (P > 53) GTEST_SKIP() << "ladder precision";
-    mpf_set_ui(u, 7);
-    mpf_t x, y;
-    mpf_inits(x, y, nullptr);
-    mpf_set_d(x, 0.75);
-    newton_sqrt(y, x);
-    EXPECT_EQ(mpf_get_d(y), std::sqrt(0.75));
-    newton_div(y, y, x);
-    EXPECT_EQ(mpf_get_d(y), std::sqrt(0.75) / 0.75);
-    EXPECT_EQ(mpf_cmp_ui(u, 7), 0);
-    mpf_clears(x, y, nullptr);
+TEST(AgmKernelsInDoubles, LeaveScratchAlone) {
+    // Up to 53 bits (11 digits) both kernels work in doubles only.
+    for (int prec : {16, 52, 53}) {
+        agm_create(prec);
+        mpf_set_ui(u, 7);
+        mpf_set_ui(r, 8);
+        mpf_set_ui(t, 9);
+        mpf_t x, y;
+        mpf_inits(x, y, nullptr);
+        mpf_set_d(x, 0.75);
+        newton_sqrt(y, x);
+        EXPECT_EQ(mpf_get_d(y), std::sqrt(0.75));
+        newton_div(y, y, x);
+        EXPECT_EQ(mpf_get_d(y), std::sqrt(0.75) / 0.75);
+        EXPECT_EQ(mpf_cmp_ui(u, 7), 0);
+        EXPECT_EQ(mpf_cmp_ui(r, 8), 0);
+        EXPECT_EQ(mpf_cmp_ui(t, 9), 0);
+        mpf_clears(x, y, nullptr);
+        agm_release();
+    }
 }

@@ -70,3 +70,15 @@ TEST(Ladder, TargetAtOrBelowStartNeedsNoStep) {
         EXPECT_TRUE(s.steps.empty());
     }
 }
+
+TEST(SetPrecWithin, StopsAboveTheRoomInDebugBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "the check is an assertion, compiled out of release builds";
+#else
+    mpf_t x;
+    mpf_init2(x, 200);
+    set_prec_within(x, 200, 200);
+    EXPECT_DEATH(set_prec_within(x, 201, 200), "precision above");
+    mpf_clear(x);
+#endif
+}
