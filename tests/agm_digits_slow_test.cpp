@@ -19,6 +19,10 @@ TEST_P(AgmDigitsSlow, EveryCountUpToTwentyThousand) {
     for (int digits = 0; digits <= 20000; ++digits) expect_right_digits(digits, GetParam());
 }
 
+TEST_P(AgmDigitsSlow, SpreadCountsUpToThreeHundredThousand) {
+    for (int digits = 20011; digits <= 300000; digits += 5987) expect_right_digits(digits, GetParam());
+}
+
 TEST_P(AgmDigitsSlow, Million) {
     // 999,999 digits print 10^6 decimals, all known: the strict check. 10^6
     // digits print one decimal more than the reference holds.

@@ -20,6 +20,10 @@ TEST(BsplitpiDigitsSlow, EveryCountUpToTwentyThousand) {
     for (int digits = 0; digits <= 20000; ++digits) expect_right_digits(digits);
 }
 
+TEST(BsplitpiDigitsSlow, SpreadCountsUpToThreeHundredThousand) {
+    for (int digits = 20011; digits <= 300000; digits += 5987) expect_right_digits(digits);
+}
+
 TEST(BsplitpiDigitsSlow, HundredThousandAndMillion) {
     expect_right_digits(100000);
     expect_right_digits(999999);
