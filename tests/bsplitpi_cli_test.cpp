@@ -9,6 +9,7 @@
 #include "pi_reference.h"
 #include "precision.h"
 #include "run_program.h"
+#include "split_trace.h"
 
 static const std::string BSPLITPI = BSPLITPI_PATH;
 static const std::string AGMPI = AGMPI_PATH;
@@ -69,19 +70,7 @@ TEST(BsplitpiCli, HundredDigitsWithHeader) {
 
 TEST(BsplitpiCli, TraceAloneAndWithDigits) {
     // 45 digits: three terms, the trace of (0,3] before anything else.
-    const std::string trace =
-        "p(0,1)=10939058860032000\n"
-        "q(0,1)=-2793657715\n"
-        "g(0,1)=5\n"
-        "p(1,2)=87512470880256000\n"
-        "q(1,2)=254994357387\n"
-        "g(1,2)=231\n"
-        "p(2,3)=295354589220864000\n"
-        "q(2,3)=-1822158051155\n"
-        "p(1,3)=25847209888540833463280861184000000\n"
-        "q(1,3)=75313753679675151774412551195\n"
-        "p(0,3)=282744150338349327484720295874090277797888000000000\n"
-        "q(0,3)=-72208257316346012928456348682766762497244025\n";
+    const std::string trace = SPLIT_TRACE_0_3;
     EXPECT_EQ(mask_times(run_program(BSPLITPI, {"45", "2"}).out), trace + TIMES);
     const ProgramRun both = run_program(BSPLITPI, {"45", "3"});
     EXPECT_EQ(both.status, 0);
