@@ -25,7 +25,9 @@ void newton_sqrt(mpf_t result, mpf_t x) {
     for (long step; (step = ladder_next_step(ladder, wp)) != 0;) {
         const long sp = step + NEWTON_GUARD_BITS, hp = step / 2 + NEWTON_GUARD_BITS;
         // r += r (1 - x r^2) / 2; the correction is ~2^-step/2 small, so half
-        // the step's precision suffices for its last product.
+        // the step's precision suffices for its last product. x r^2 itself
+        // is formed at t's full step precision: 1 - x r^2 cancels half of
+        // its bits. Lowering x's precision changes no product (see newton.h).
         set_prec_within(t, sp, room);
         mpf_mul(t, r, r);
         set_prec_within(x, hp, wp);
@@ -40,6 +42,7 @@ void newton_sqrt(mpf_t result, mpf_t x) {
 
     // Final step: t = x r is sqrt(x) to half precision, and
     // sqrt(x) = t + r (x - t^2) / 2 to full precision; only x - t^2 needs it.
+    // x's precision follows the step's, though only t's and u's decide.
     const long hp = wp / 2 + NEWTON_GUARD_BITS;
     set_prec_within(t, hp, room);
     set_prec_within(x, hp, wp);
@@ -64,7 +67,8 @@ void newton_div(mpf_t quotient, mpf_t a, mpf_t b) {
 
     for (long step; (step = ladder_next_step(ladder, wp)) != 0;) {
         const long sp = step + NEWTON_GUARD_BITS, hp = step / 2 + NEWTON_GUARD_BITS;
-        // r += r (1 - b r)
+        // r += r (1 - b r); b r is formed at t's step precision whatever b's
+        // precision says (see newton.h).
         set_prec_within(t, sp, room);
         set_prec_within(b, hp, wp);
         mpf_mul(t, r, b);

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, whatever building and testing need and the
-# machine lacks: a C++ compiler, make, CMake, pkg-config, GMP, GoogleTest and
-# valgrind.
-# Extra package names given as arguments are installed too when missing.
+# Installs, from Debian's packages, whatever building the programs needs and
+# the machine lacks: a C++ compiler, make, CMake, pkg-config and GMP.
+# Extra package names given as arguments (the test tools, the benchmark's
+# peers) are installed too when missing.
 set -euo pipefail
 
-packages=(g++ make cmake pkg-config libgmp-dev libgtest-dev valgrind "$@")
+packages=(g++ make cmake pkg-config libgmp-dev "$@")
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 

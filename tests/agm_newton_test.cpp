@@ -106,3 +106,27 @@ TEST(AgmKernelsInDoubles, LeaveScratchAlone) {
         agm_release();
     }
 }
+
+// The kernels lower x's and b's precision where a step reads them at half
+// precision. That is bookkeeping only: the library truncates operands to the
+// destination's precision, never to their own, so the lowering changes no
+// value. Were that not so, x r^2 would lose the bits 1 - x r^2 needs.
+TEST(LibraryFloat, OperandPrecisionChangesNoProductOrDifference) {
+    Random random;
+    for (long wp : {200L, 3337L, 33235L}) {
+        mpf_set_default_prec(static_cast<mp_bitcnt_t>(wp));
+        mpf_t x, y, product, difference, lowered_product, lowered_difference;
+        mpf_inits(x, y, product, difference, lowered_product, lowered_difference, nullptr);
+        random.uniform(x, 1);
+        random.uniform(y, 0);
+        mpf_mul(product, x, y);
+        mpf_sub(difference, x, y);
+        mpf_set_prec_raw(x, static_cast<mp_bitcnt_t>(wp / 2));
+        mpf_mul(lowered_product, x, y);
+        mpf_sub(lowered_difference, x, y);
+        mpf_set_prec_raw(x, static_cast<mp_bitcnt_t>(wp));
+        EXPECT_EQ(mpf_cmp(product, lowered_product), 0) << "wp=" << wp << " seed=" << random.seed;
+        EXPECT_EQ(mpf_cmp(difference, lowered_difference), 0) << "wp=" << wp;
+        mpf_clears(x, y, product, difference, lowered_product, lowered_difference, nullptr);
+    }
+}
