@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite, slow tests included: once
 # in the release build (warnings as errors), once more built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, where any finding fails.
+# AddressSanitizer and UndefinedBehaviorSanitizer, where any finding fails,
+# and the threaded splitting's tests once more under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -11,3 +12,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j "$jobs"
 ctest --preset sanitize -j "$jobs"
+
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan -j "$jobs"

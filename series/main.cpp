@@ -1,24 +1,168 @@
 // bsplitpi: pi to a requested number of decimal digits from the Chudnovsky
 // series, summed exactly by binary splitting, with a timing report of its
-// phases and, on request, the digits and the splitting's trace.
+// phases and, on request, the digits and the splitting's trace. With more
+// than one thread the splitting's top levels, the square root and the
+// division's reciprocal run side by side; the values stay those of one thread.
 
 #include <gmp.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <system_error>
+#include <thread>
 
 #include "arguments.h"
 #include "newton.h"
+#include "parallel_split.h"
 #include "precision.h"
 #include "split.h"
 #include "terms.h"
+#include "threads.h"
 
 static const char USAGE[] =
     "%s  #digits [output]\n"
     "    output=0, no output\n"
-    "           1, output to screen\n";
+    "           1, output to screen\n"
+    "    [threads]=1, one thread; 0, every core; N, N threads\n";
 
-static double seconds(clock_t ticks) { return static_cast<double>(ticks) / CLOCKS_PER_SEC; }
+namespace {
+
+// A run's numbers and the clock readings t[0..5] that bound its phases.
+struct Run {
+    int digits, n, threads;
+    mpz_t p, q, g;
+    mpf_t num, den;
+    long long t[6];
+};
+
+// The report's clock: CPU time of the process with one thread; wall-clock
+// time with several, where CPU time would add up the threads. Both tick in
+// TICKS_PER_SECOND.
+constexpr long long TICKS_PER_SECOND = CLOCKS_PER_SEC;
+long long now(int threads) {
+    if (threads == 1) return clock();
+    using namespace std::chrono;
+    return duration_cast<duration<long long, std::ratio<1, TICKS_PER_SECOND>>>(
+               steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// p, q, g for terms 1 to n, and beside() done too (see split_series_parallel).
+void split(Run& run, series::BesideTask beside = nullptr) {
+    using namespace series;
+    mpz_init(run.p);
+    mpz_init(run.q);
+    mpz_init(run.g);
+    if (run.n > 0) {
+        split_series_parallel(run.p, run.q, run.g, 0, static_cast<unsigned long>(run.n), 0,
+                              run.threads, beside);
+    } else {
+        mpz_set_ui(run.p, 1);
+        mpz_set_ui(run.q, 0);
+        mpz_set_ui(run.g, 1);
+        if (beside) beside();
+    }
+}
+
+// Adds term 0 and scales; then pi = num sqrt(640320) / den. The default
+// precision is set, and the scratch numbers exist.
+void to_float(Run& run) {
+    mpf_init(run.num);
+    mpf_init(run.den);
+    mpz_addmul_ui(run.q, run.p, 13591409);
+    mpz_mul_ui(run.p, run.p, 53360);
+    mpf_set_z(run.num, run.p);
+    mpf_set_z(run.den, run.q);
+    // Scale both by 2^-bits(q): den lands in [1/2, 1), where the divisor's
+    // double seed is well within range however long q is.
+    mpf_div_2exp(run.num, run.num, mpz_sizeinbase(run.q, 2));
+    mpf_div_2exp(run.den, run.den, mpz_sizeinbase(run.q, 2));
+    // The integers are spent; at the final steps' peak their limbs would
+    // weigh as much again as the floats.
+    mpz_clear(run.p);
+    mpz_clear(run.q);
+    mpz_clear(run.g);
+}
+
+void run_one_thread(Run& run) {
+    using namespace series;
+    run.t[0] = now(1);
+    split(run);
+    run.t[1] = now(1);
+    mpf_set_default_prec(static_cast<mp_bitcnt_t>(precision_bits(run.digits)));
+    newton_create_scratch();
+    to_float(run);
+    run.t[2] = now(1);
+    newton_sqrt_ui(u, 640320);
+    run.t[3] = now(1);
+    mpf_mul(run.num, run.num, u);
+    run.t[4] = now(1);
+    newton_quot(run.num, run.num, run.den);
+    run.t[5] = now(1);
+}
+
+// The same operations on the same numbers, so the same values. The square
+// root needs nothing from the series: it runs beside the splitting's last
+// combination, so its line is only the wait for it afterwards. The divisor's
+// reciprocal runs beside the multiplication, whose line ends when the product
+// is done. The scratch numbers are used by one thread at a time: by the root
+// until the splitting returns, then r and t by the reciprocal while the
+// product reads u.
+void run_threads(Run& run) {
+    using namespace series;
+    const int threads = run.threads;
+    run.t[0] = now(threads);
+    mpf_set_default_prec(static_cast<mp_bitcnt_t>(precision_bits(run.digits)));
+    split(run, [] {
+        newton_create_scratch();
+        newton_sqrt_ui(u, 640320);
+    });
+    run.t[1] = now(threads);
+    to_float(run);
+    run.t[2] = now(threads);
+    run.t[3] = now(threads);
+    const long wp = static_cast<long>(mpf_get_prec(run.num));
+    if (wp <= 53) {
+        mpf_mul(run.num, run.num, u);
+        run.t[4] = now(threads);
+        newton_quot(run.num, run.num, run.den);
+    } else {
+        std::thread product;
+        try {
+            product = std::thread([&] {
+                mpf_mul(run.num, run.num, u);
+                run.t[4] = now(threads);
+            });
+        } catch (const std::system_error&) {
+            mpf_mul(run.num, run.num, u);
+            run.t[4] = now(threads);
+        }
+        newton_reciprocal(run.den, wp);
+        if (product.joinable()) product.join();
+        newton_quot_finish(run.num, run.num, run.den, wp);
+    }
+    run.t[5] = now(threads);
+}
+
+void report(const Run& run, int output) {
+    if (output & 1) {
+        std::printf("pi(%d,%d)=\n", 0, run.n);
+        mpf_out_str(stdout, 10, static_cast<size_t>(run.digits) + 2, run.num);
+        std::printf("\n");
+    }
+    if (run.threads > 1) std::printf("Wall-clock times, %d threads\n", run.threads);
+    const long long* t = run.t;
+    const auto seconds = [](long long ticks) { return static_cast<double>(ticks) / TICKS_PER_SECOND; };
+    std::printf("Binary splitting     time=%f\n", seconds(t[1] - t[0]));
+    std::printf("Integer to float     time=%f\n", seconds(t[2] - t[1]));
+    std::printf("Final square root    time=%f\n", seconds(t[3] - t[2]));
+    std::printf("Final multiplication time=%f\n", seconds(t[4] - t[3]));
+    std::printf("Final division       time=%f\n", seconds(t[5] - t[4]));
+    std::printf("Total                time=%f\n", seconds(t[5] - t[0]));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace series;
@@ -26,63 +170,20 @@ int main(int argc, char** argv) {
         std::printf(USAGE, argv[0]);
         return 1;
     }
-    int digits;
-    if (!read_digit_count(argv[0], argv[1], &digits)) return 1;
+    Run run;
+    if (!read_digit_count(argv[0], argv[1], &run.digits)) return 1;
     output = argc > 2 ? read_switch(argv[2]) : 0;
-    const int n = series_terms(digits);
+    run.threads = 1;
+    if (argc > 3 && !read_thread_count(argv[0], argv[3], &run.threads)) return 1;
+    run.n = series_terms(run.digits);
 
-    const clock_t t0 = clock();
-    mpz_t p, q, g;
-    mpz_init(p);
-    mpz_init(q);
-    mpz_init(g);
-    if (n > 0) {
-        split_series(p, q, g, 0, static_cast<unsigned long>(n), 0);
-    } else {
-        mpz_set_ui(p, 1);
-        mpz_set_ui(q, 0);
-        mpz_set_ui(g, 1);
-    }
-    const clock_t t1 = clock();
+    if (run.threads == 1)
+        run_one_thread(run);
+    else
+        run_threads(run);
+    report(run, output);
 
-    mpf_set_default_prec(static_cast<mp_bitcnt_t>(precision_bits(digits)));
-    mpf_t num, den;
-    mpf_init(num);
-    mpf_init(den);
-    newton_create_scratch();
-    // Add term 0; then pi = 53360 sqrt(640320) p / q.
-    mpz_addmul_ui(q, p, 13591409);
-    mpz_mul_ui(p, p, 53360);
-    mpf_set_z(num, p);
-    mpf_set_z(den, q);
-    // Scale both by 2^-bits(q): den lands in [1/2, 1), where the divisor's
-    // double seed is well within range however long q is.
-    mpf_div_2exp(num, num, mpz_sizeinbase(q, 2));
-    mpf_div_2exp(den, den, mpz_sizeinbase(q, 2));
-    const clock_t t2 = clock();
-    newton_sqrt_ui(u, 640320);
-    const clock_t t3 = clock();
-    mpf_mul(num, num, u);
-    const clock_t t4 = clock();
-    newton_quot(num, num, den);
-    const clock_t t5 = clock();
-
-    if (output & 1) {
-        std::printf("pi(%d,%d)=\n", 0, n);
-        mpf_out_str(stdout, 10, static_cast<size_t>(digits) + 2, num);
-        std::printf("\n");
-    }
-    std::printf("Binary splitting     time=%f\n", seconds(t1 - t0));
-    std::printf("Integer to float     time=%f\n", seconds(t2 - t1));
-    std::printf("Final square root    time=%f\n", seconds(t3 - t2));
-    std::printf("Final multiplication time=%f\n", seconds(t4 - t3));
-    std::printf("Final division       time=%f\n", seconds(t5 - t4));
-    std::printf("Total                time=%f\n", seconds(t5 - t0));
-
-    mpz_clear(p);
-    mpz_clear(q);
-    mpz_clear(g);
-    mpf_clear(num);
-    mpf_clear(den);
+    mpf_clear(run.num);
+    mpf_clear(run.den);
     return 0;
 }

@@ -62,14 +62,9 @@ void newton_sqrt_ui(mpf_t result, unsigned long x) {
     mpf_add(result, r, t);
 }
 
-void newton_quot(mpf_t quotient, const mpf_t a, const mpf_t b) {
-    const long wp = static_cast<long>(mpf_get_prec(quotient));
+void newton_reciprocal(const mpf_t b, long wp) {
     const long room = static_cast<long>(mpf_get_prec(u));
     assert(wp <= room && "quotient more precise than the scratch");
-    if (wp <= 53) {
-        mpf_set_d(quotient, mpf_get_d(a) / mpf_get_d(b));
-        return;
-    }
     Ladder ladder = ladder_descent(wp);
     set_prec_within(r, 53, room);
     mpf_set_d(r, 1.0 / mpf_get_d(b));
@@ -84,15 +79,27 @@ void newton_quot(mpf_t quotient, const mpf_t a, const mpf_t b) {
         set_prec_within(r, sp, room);
         mpf_add(r, r, t);
     }
+}
 
+void newton_quot_finish(mpf_t quotient, const mpf_t a, const mpf_t b, long wp) {
     // Final step, at full precision: t = a r, and a/b = t + r (a - b t). The
     // quotient is written last, after every read of a, so it may be a.
-    set_prec_within(t, wp, room);
+    set_prec_within(t, wp, static_cast<long>(mpf_get_prec(u)));
     mpf_mul(t, r, a);
     mpf_mul(u, b, t);
     mpf_sub(u, a, u);
     mpf_mul(r, r, u);
     mpf_add(quotient, r, t);
+}
+
+void newton_quot(mpf_t quotient, const mpf_t a, const mpf_t b) {
+    const long wp = static_cast<long>(mpf_get_prec(quotient));
+    if (wp <= 53) {
+        mpf_set_d(quotient, mpf_get_d(a) / mpf_get_d(b));
+        return;
+    }
+    newton_reciprocal(b, wp);
+    newton_quot_finish(quotient, a, b, wp);
 }
 
 }  // namespace series

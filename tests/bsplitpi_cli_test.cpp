@@ -45,13 +45,14 @@ TEST(BsplitpiCli, NoArgumentPrintsUsageAndFails) {
     EXPECT_EQ(run.out, BSPLITPI +
                            "  #digits [output]\n"
                            "    output=0, no output\n"
-                           "           1, output to screen\n");
+                           "           1, output to screen\n"
+                           "    [threads]=1, one thread; 0, every core; N, N threads\n");
     EXPECT_EQ(run.err, "");
 }
 
 TEST(BsplitpiCli, TimingLinesAloneByDefault) {
     for (const auto& args : {std::vector<std::string>{"1000"}, std::vector<std::string>{"1000", "0"},
-                             std::vector<std::string>{"1000", "4", "more"}}) {
+                             std::vector<std::string>{"1000", "4", "1", "more"}}) {
         const ProgramRun run = run_program(BSPLITPI, args);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(mask_times(run.out), TIMES);
@@ -127,4 +128,34 @@ TEST(BsplitpiCli, NumbersReadAsAtoiReadsThem) {
     EXPECT_EQ(mask_times(run_program(BSPLITPI, {"12abc", "1"}).out),
               "pi(0,1)=\n0.31415926535898e1\n" + TIMES);
     EXPECT_EQ(mask_times(run_program(BSPLITPI, {"abc", "1x"}).out), "pi(0,0)=\n0.31e1\n" + TIMES);
+}
+
+TEST(BsplitpiCli, ThreadsGiveTheSameOutputWithWallClockTimes) {
+    // Counts whose terms halve evenly among the threads and counts that do
+    // not; 45 digits with the trace, which stays in one thread and in order.
+    for (const char* count : {"45", "1000", "16285", "100000"}) {
+        const std::string output = std::string(count) == "45" ? "3" : "1";
+        const std::string one = mask_times(run_program(BSPLITPI, {count, output}).out);
+        for (const char* threads : {"2", "3"}) {
+            const ProgramRun run = run_program(BSPLITPI, {count, output, threads});
+            EXPECT_EQ(run.status, 0);
+            EXPECT_EQ(run.err, "");
+            const std::string wall = "Wall-clock times, " + std::string(threads) + " threads\n";
+            const std::string masked = mask_times(run.out);
+            const auto times = masked.find(wall);
+            ASSERT_NE(times, std::string::npos) << count << " digits, " << threads << " threads";
+            EXPECT_EQ(masked.substr(0, times), one.substr(0, one.size() - TIMES.size()));
+            EXPECT_EQ(masked.substr(times), wall + TIMES);
+        }
+    }
+}
+
+TEST(BsplitpiCli, ThreadCountOutOfRangeIsRefused) {
+    for (const std::string& threads : {std::string("-1"), std::string("1025")}) {
+        const ProgramRun run = run_program(BSPLITPI, {"1000", "1", threads});
+        EXPECT_EQ(run.status, 1) << threads;
+        EXPECT_EQ(run.out, "") << threads;
+        EXPECT_EQ(run.err, BSPLITPI + ": threads must be from 0 (every core) to 1024, got \"" +
+                               threads + "\"\n");
+    }
 }

@@ -1,0 +1,52 @@
+// The threaded splitting against split_series: the same p, q and g, exactly,
+// for term counts that halve evenly among the threads and counts that do not.
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "parallel_split.h"
+#include "split.h"
+
+using namespace series;
+
+namespace {
+
+struct Node {
+    mpz_t p, q, g;
+    Node() { mpz_inits(p, q, g, nullptr); }
+    ~Node() { mpz_clears(p, q, g, nullptr); }
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+};
+
+std::atomic<int> beside_runs{0};
+void count_beside_run() { ++beside_runs; }
+
+}  // namespace
+
+TEST(SplitSeriesParallel, EqualsSequentialSplitting) {
+    output = 0;
+    for (unsigned long a : {0UL, 7UL}) {
+        for (unsigned long terms : {1UL, 2UL, 3UL, 5UL, 64UL, 77UL, 1000UL, 4099UL}) {
+            for (int gflag : {0, 1}) {
+                Node sequential;
+                split_series(sequential.p, sequential.q, sequential.g, a, a + terms, gflag);
+                for (int threads : {2, 3, 4, 5, 8}) {
+                    Node parallel;
+                    beside_runs = 0;
+                    split_series_parallel(parallel.p, parallel.q, parallel.g, a, a + terms, gflag,
+                                          threads, count_beside_run);
+                    const auto where = ::testing::Message() << "(" << a << "," << a + terms
+                                                            << "] gflag=" << gflag
+                                                            << " threads=" << threads;
+                    EXPECT_EQ(mpz_cmp(parallel.p, sequential.p), 0) << "p " << where;
+                    EXPECT_EQ(mpz_cmp(parallel.q, sequential.q), 0) << "q " << where;
+                    EXPECT_EQ(mpz_cmp(parallel.g, sequential.g), 0) << "g " << where;
+                    EXPECT_EQ(beside_runs, 1) << where;
+                }
+            }
+        }
+    }
+}
