@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
-DEPS="libgtest-dev valgrind" bash scripts/build.sh -DBUILD_TESTING=ON -DPI_WARNINGS_AS_ERRORS=ON
+DEPS="libgtest-dev valgrind python3" bash scripts/build.sh -DBUILD_TESTING=ON -DPI_WARNINGS_AS_ERRORS=ON
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 cmake --preset sanitize >/dev/null

@@ -8,18 +8,11 @@
 
 #include "parallel_split.h"
 #include "split.h"
+#include "split_node.h"
 
 using namespace series;
 
 namespace {
-
-struct Node {
-    mpz_t p, q, g;
-    Node() { mpz_inits(p, q, g, nullptr); }
-    ~Node() { mpz_clears(p, q, g, nullptr); }
-    Node(const Node&) = delete;
-    Node& operator=(const Node&) = delete;
-};
 
 std::atomic<int> beside_runs{0};
 void count_beside_run() { ++beside_runs; }
@@ -31,10 +24,10 @@ TEST(SplitSeriesParallel, EqualsSequentialSplitting) {
     for (unsigned long a : {0UL, 7UL}) {
         for (unsigned long terms : {1UL, 2UL, 3UL, 5UL, 64UL, 77UL, 1000UL, 4099UL}) {
             for (int gflag : {0, 1}) {
-                Node sequential;
+                SplitNode sequential;
                 split_series(sequential.p, sequential.q, sequential.g, a, a + terms, gflag);
                 for (int threads : {2, 3, 4, 5, 8}) {
-                    Node parallel;
+                    SplitNode parallel;
                     beside_runs = 0;
                     split_series_parallel(parallel.p, parallel.q, parallel.g, a, a + terms, gflag,
                                           threads, count_beside_run);

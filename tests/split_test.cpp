@@ -8,20 +8,13 @@
 #include <string>
 
 #include "split.h"
+#include "split_node.h"
 #include "split_trace.h"
 #include "terms.h"
 
 using namespace series;
 
 namespace {
-
-struct Node {
-    mpz_t p, q, g;
-    Node() { mpz_inits(p, q, g, nullptr); }
-    ~Node() { mpz_clears(p, q, g, nullptr); }
-    Node(const Node&) = delete;
-    Node& operator=(const Node&) = delete;
-};
 
 std::string str(const mpz_t x) {
     char* s = mpz_get_str(nullptr, 10, x);
@@ -53,7 +46,7 @@ void term_ratio(mpq_t ratio, unsigned long k) {
 // The node (a, b] from factorials: p and g in closed form, q / p as the sum
 // of (-1)^k (13591409 + 545140134 k) T(k) / T(a).
 void expect_closed_form(unsigned long a, unsigned long b) {
-    Node node;
+    SplitNode node;
     split_series(node.p, node.q, node.g, a, b, 1);
 
     mpz_t p, g, f;
@@ -104,7 +97,7 @@ void expect_closed_form(unsigned long a, unsigned long b) {
 }  // namespace
 
 TEST(SplitSeries, Leaves) {
-    Node first, second;
+    SplitNode first, second;
     split_series(first.p, first.q, first.g, 0, 1, 1);
     EXPECT_EQ(str(first.g), "5");
     EXPECT_EQ(str(first.p), "10939058860032000");
@@ -123,7 +116,7 @@ TEST(SplitSeries, MatchesClosedFormOverRanges) {
 
 TEST(SplitSeries, TraceIsPostOrderWithGOnlyWhereNeeded) {
     output = 2;
-    Node node;
+    SplitNode node;
     testing::internal::CaptureStdout();
     split_series(node.p, node.q, node.g, 0, 3, 0);
     const std::string trace = testing::internal::GetCapturedStdout();
@@ -134,7 +127,7 @@ TEST(SplitSeries, TraceIsPostOrderWithGOnlyWhereNeeded) {
 TEST(SplitSeries, TraceOffPrintsNothing) {
     for (int setting : {0, 1, 4, 5}) {
         output = setting;
-        Node node;
+        SplitNode node;
         testing::internal::CaptureStdout();
         split_series(node.p, node.q, node.g, 0, 9, 0);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << setting;

@@ -1,0 +1,272 @@
+#!/usr/bin/env python3
+"""agmpi and bsplitpi side by side with MPFR, Arb and Debian's pi program.
+
+Runs every program at every digit count, interleaved round-robin for several
+rounds, and reports medians: the computation alone (our reports' figures; the
+peers time their library call and, apart, its conversion to decimal) and the
+whole process with its digits written (wall and CPU time, peak resident
+memory, from /usr/bin/time). Every run's printed value is checked against
+true pi (tests/data holds 10^6 decimals) and against every other program's;
+a disagreement stops the run with one line.
+
+    bench/compare.py [--rounds N] [--programs NAME,...] [COUNT ...]
+
+Writes results/compare.md (tables) and results/compare.png (a log-log plot).
+Run it through bench/compare.sh, which installs and builds what it needs.
+"""
+
+import argparse
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+from digits import check_against_reference, check_pair, mantissa
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+REFERENCE = os.path.join(ROOT, "tests", "data", "pi-1000000.txt")
+RESULTS = os.path.join(ROOT, "results")
+BUILD = os.path.join(ROOT, "build")
+
+
+class Program:
+    """kind: "ours" (a report with phase times), "library" (a peer that times
+    its call and its conversion), "process" (timed as a whole only).
+    threaded: its computation figure is wall-clock time, else CPU time."""
+
+    def __init__(self, name, kind, command, threaded=False, extra_digits=2):
+        self.name, self.kind, self.command, self.threaded = name, kind, command, threaded
+        # Significant digits printed beyond the count asked for (trailing
+        # zeros may be dropped; the value is read padded back to this length).
+        self.extra_digits = extra_digits
+
+    def args(self, digits):
+        return [a.format(digits=digits, digits2=digits + 2) for a in self.command]
+
+
+def programs():
+    agmpi = os.path.join(BUILD, "agm", "agmpi")
+    bsplitpi = os.path.join(BUILD, "series", "bsplitpi")
+    peers = os.path.join(BUILD, "bench")
+    return [Program(f"agmpi {v}", "ours", [agmpi, "{digits}", str(v), "1"]) for v in (0, 1, 2)] + [
+        Program("bsplitpi", "ours", [bsplitpi, "{digits}", "1"]),
+        Program("bsplitpi all cores", "ours", [bsplitpi, "{digits}", "1", "0"], threaded=True),
+        Program("MPFR", "library", [os.path.join(peers, "mpfr_pi"), "{digits}"], extra_digits=4),
+        Program("Arb 1 thread", "library", [os.path.join(peers, "arb_pi"), "{digits}", "1"],
+                extra_digits=4),
+        Program("Arb all cores", "library", [os.path.join(peers, "arb_pi"), "{digits}", "0"],
+                threaded=True, extra_digits=4),
+        Program("pi (CLN)", "process", ["pi", "{digits2}"]),
+    ]
+
+
+def report_figure(out, label):
+    m = re.search(label + r" *time=([0-9.]+)", out)
+    return float(m.group(1)) if m else None
+
+
+def computation(program, out):
+    """(computation seconds, conversion seconds or None) from a run's output."""
+    if program.kind == "ours":
+        figure = report_figure(out, "Computation") if program.name.startswith("agmpi") \
+            else report_figure(out, "Total")
+        return figure, None
+    if program.kind == "library":
+        clock = "wall" if program.threaded else "cpu"
+        phase = lambda name: float(re.search(name + r" cpu=([0-9.]+) wall=([0-9.]+)", out)
+                                   .group(1 if clock == "cpu" else 2))
+        return phase("compute"), phase("convert")
+    return None, None
+
+
+def value_line(out):
+    return next(l for l in out.splitlines() if l.startswith(("0.", "3.")))
+
+
+def run(program, digits):
+    with tempfile.NamedTemporaryFile(mode="r") as timing:
+        start = time.monotonic()
+        proc = subprocess.run(["/usr/bin/time", "-f", "%e %U %S %M", "-o", timing.name]
+                              + program.args(digits), capture_output=True, text=True)
+        wall = time.monotonic() - start
+        if proc.returncode != 0:
+            sys.exit(f"compare: {program.name} at {digits} digits failed: {proc.stderr.strip()}")
+        _, user, system, rss_kib = timing.read().split()[-4:]
+    compute, convert = computation(program, proc.stdout)
+    value = mantissa(value_line(proc.stdout))
+    written = len(value)
+    return {"compute": compute, "convert": convert, "wall": wall,
+            "cpu": float(user) + float(system), "rss": int(rss_kib) / 1024,
+            "written": written}, value.ljust(digits + program.extra_digits, "0")
+
+
+def check_values(digits, values, pi_digits):
+    """Every value within one unit of its last digit of pi, and of each other."""
+    reference, reference_name = pi_digits, "true pi"
+    if len(pi_digits) < digits + 4 and "MPFR" in values:
+        # Beyond the known decimals: MPFR's value, with its guard digits, once
+        # it agrees with Arb's (two independent libraries) and with true pi as
+        # far as that reaches.
+        for name, truth in (("Arb 1 thread", None), ("true pi", pi_digits)):
+            other = truth if truth is not None else values.get(name)
+            if other is None:
+                continue
+            problem = check_pair(values["MPFR"], other)
+            if problem is not None:
+                sys.exit(f"compare: MPFR at {digits} digits parts from {name} at decimal {problem}")
+        reference, reference_name = values["MPFR"], "MPFR (guard digits)"
+    for name, value in values.items():
+        problem = check_against_reference(value, reference)
+        if problem is not None:
+            sys.exit(f"compare: {name} at {digits} digits parts from {reference_name} "
+                     f"at decimal {problem}")
+    names = list(values)
+    for i, a in enumerate(names):
+        for b in names[i + 1:]:
+            problem = check_pair(values[a], values[b])
+            if problem is not None:
+                sys.exit(f"compare: {a} at {digits} digits parts from {b} at decimal {problem}")
+
+
+def median(runs, key):
+    figures = [r[key] for r in runs if r[key] is not None]
+    return statistics.median(figures) if figures else None
+
+
+def seconds(x):
+    return "–" if x is None else f"{x:.4g}" if x < 1000 else f"{x:.0f}"
+
+
+def machine():
+    model = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo")
+                  if l.startswith("model name")), platform.machine())
+    mem_kib = next(int(l.split()[1]) for l in open("/proc/meminfo") if l.startswith("MemTotal"))
+    versions = subprocess.run(["dpkg-query", "-W", "-f", "${Package} ${Version}, ",
+                               "libgmp10", "libmpfr6", "libflint-arb2", "pi"],
+                              capture_output=True, text=True).stdout.strip(", ")
+    return (f"{model}, {len(os.sched_getaffinity(0))} cores, {mem_kib / 2**20:.0f} GiB; "
+            f"{versions or 'package versions unknown'}")
+
+
+def tables(results, counts, chosen, rounds):
+    lines = [f"Machine: {machine()}. {time.strftime('%Y-%m-%d')}, medians of {rounds} "
+             "interleaved rounds.", "",
+             "Computation: our reports' figure (agmpi's Computation time, bsplitpi's Total) "
+             "and the peers' library call alone, in CPU seconds for one-thread programs and "
+             "wall-clock seconds for those marked all cores. Conversion: the peers' conversion "
+             "to decimal. Process: the whole run with its digits written, wall and CPU "
+             "seconds, peak resident memory.", "",
+             "| digits | program | computation (s) | conversion (s) | process wall (s) "
+             "| process CPU (s) | peak RSS (MiB) | digits written |",
+             "|---:|---|---:|---:|---:|---:|---:|---:|"]
+    for d in counts:
+        for p in chosen:
+            r = results[d][p.name]
+            lines.append(f"| {d:,} | {p.name} | {seconds(median(r, 'compute'))}"
+                         f"{' wall' if p.threaded else ''} | {seconds(median(r, 'convert'))} "
+                         f"| {seconds(median(r, 'wall'))} | {median(r, 'cpu'):.2f} "
+                         f"| {median(r, 'rss'):.1f} | {r[0]['written']:,} |")
+    ours = [p for p in chosen if p.kind == "ours"]
+    peers = [p for p in chosen if p.kind != "ours"]
+    if ours and peers:
+        lines += ["", "Ratios, ours / peer (below 1: ours is faster). Library peers: computation "
+                  "against computation, one-thread programs in CPU time, all-cores ones in wall "
+                  "time (ratios across the two are wall against wall). pi (CLN): whole process "
+                  "with digits written, wall time.", "",
+                  "| digits | program | " + " | ".join(p.name for p in peers) + " |",
+                  "|---:|---|" + "---:|" * len(peers)]
+        for d in counts:
+            for o in ours:
+                cells = [ratio(results[d], o, p) for p in peers]
+                lines.append(f"| {d:,} | {o.name} | " + " | ".join(cells) + " |")
+    return "\n".join(lines) + "\n"
+
+
+def ratio(at, ours, peer):
+    # Library peers: computation against computation. Where one side runs on
+    # all cores that is wall time against a one-thread CPU time, which is its
+    # wall time too (one thread, nothing to wait for).
+    key = "wall" if peer.kind == "process" else "compute"
+    a, b = median(at[ours.name], key), median(at[peer.name], key)
+    return "–" if not a or not b else f"{a / b:.2f}"
+
+
+def plot(results, counts, chosen):
+    data = os.path.join(RESULTS, "compare.dat")
+    with open(data, "w") as f:
+        for p in chosen:
+            key = "wall" if p.kind == "process" else "compute"
+            f.write(f'"{p.name}" {p.kind}\n')
+            for d in counts:
+                f.write(f"{d} {median(results[d][p.name], key)}\n")
+            f.write("\n\n")
+    draw(data, os.path.join(RESULTS, "compare.png"),
+         [p.kind == "ours" for p in chosen])
+
+
+def draw(data, png, ours):
+    """Time against digits, log-log: our programs solid, the peers dashed."""
+    if not shutil.which("gnuplot"):
+        print("compare: gnuplot is missing; no plot", file=sys.stderr)
+        return
+    lines = [f"'{data}' index {i} using 1:2 with linespoints lw {2 if o else 1} "
+             f"dt {1 if o else 2} pt {i + 1} title columnheader(1)" for i, o in enumerate(ours)]
+    script = f"""
+set terminal pngcairo size 900,600 noenhanced
+set output '{png}'
+set logscale xy
+set format x '10^%L'
+set xlabel 'decimal digits'
+set ylabel 'seconds: computation (pi (CLN): whole process)'
+set key left top
+set grid
+plot {', '.join(lines)}
+"""
+    subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--programs", help="comma-separated names to run (default: all)")
+    parser.add_argument("counts", nargs="*", type=int)
+    options = parser.parse_args()
+    counts = options.counts or [10**4, 10**5, 10**6, 10**7]
+    chosen = programs()
+    if options.programs:
+        wanted = options.programs.split(",")
+        chosen = [p for p in chosen if p.name in wanted]
+    with open(REFERENCE) as f:
+        pi_digits = mantissa(f.read().strip())
+
+    results = {}
+    for d in counts:
+        results[d] = {p.name: [] for p in chosen}
+        for round_ in range(options.rounds):
+            values = {}
+            for p in chosen:
+                figures, value = run(p, d)
+                results[d][p.name].append(figures)
+                values[p.name] = value
+                print(f"{d:>11,} round {round_ + 1}  {p.name:<20} computation "
+                      f"{seconds(figures['compute']):>8}  process {figures['wall']:8.3f} s "
+                      f"{figures['rss']:8.1f} MiB", file=sys.stderr)
+            check_values(d, values, pi_digits)
+            del values
+    os.makedirs(RESULTS, exist_ok=True)
+    text = tables(results, counts, chosen, options.rounds)
+    with open(os.path.join(RESULTS, "compare.md"), "w") as f:
+        f.write(text)
+    plot(results, counts, chosen)
+    print(text)
+    print("compare: every run's digits checked; results/compare.md and results/compare.png written",
+          file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
