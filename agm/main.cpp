@@ -8,6 +8,7 @@
 
 #include "agm.h"
 #include "arguments.h"
+#include "output_check.h"
 #include "precision.h"
 
 static const char USAGE[] =
@@ -54,5 +55,5 @@ int main(int argc, char** argv) {
     }
     const clock_t t4 = clock();
     std::printf("Total time=%f\n", seconds(t4 - t0));
-    return 0;
+    return standard_output_complete(argv[0]) ? 0 : 1;
 }

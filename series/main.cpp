@@ -14,6 +14,7 @@
 
 #include "arguments.h"
 #include "newton.h"
+#include "output_check.h"
 #include "parallel_split.h"
 #include "precision.h"
 #include "split.h"
@@ -185,5 +186,5 @@ int main(int argc, char** argv) {
 
     mpf_clear(run.num);
     mpf_clear(run.den);
-    return 0;
+    return standard_output_complete(argv[0]) ? 0 : 1;
 }

@@ -107,3 +107,9 @@ TEST(AgmpiCli, DigitCountOutOfRangeIsRefused) {
                                ", got \"" + count + "\"\n");
     }
 }
+
+TEST(AgmpiCli, DigitsLostToAFullDiskAreAFailure) {
+    const ProgramRun run = run_program("/bin/sh", {"-c", AGMPI + " 1000 0 1 > /dev/full"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, AGMPI + ": cannot write standard output: No space left on device\n");
+}

@@ -159,3 +159,9 @@ TEST(BsplitpiCli, ThreadCountOutOfRangeIsRefused) {
                                threads + "\"\n");
     }
 }
+
+TEST(BsplitpiCli, DigitsLostToAClosedOutputAreAFailure) {
+    const ProgramRun run = run_program("/bin/sh", {"-c", BSPLITPI + " 1000 1 >&-"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, BSPLITPI + ": cannot write standard output: Bad file descriptor\n");
+}
