@@ -66,11 +66,14 @@ void split(Run& run, series::BesideTask beside = nullptr) {
     }
 }
 
-// Adds term 0 and scales; then pi = num sqrt(640320) / den. The default
-// precision is set, and the scratch numbers exist.
-void to_float(Run& run) {
+// Creates num and den at the default precision, which is set.
+void create_floats(Run& run) {
     mpf_init(run.num);
     mpf_init(run.den);
+}
+
+// Adds term 0 and scales; then pi = num sqrt(640320) / den.
+void to_float(Run& run) {
     mpz_addmul_ui(run.q, run.p, 13591409);
     mpz_mul_ui(run.p, run.p, 53360);
     mpf_set_z(run.num, run.p);
@@ -92,6 +95,7 @@ void run_one_thread(Run& run) {
     split(run);
     run.t[1] = now(1);
     mpf_set_default_prec(static_cast<mp_bitcnt_t>(precision_bits(run.digits)));
+    create_floats(run);
     newton_create_scratch();
     to_float(run);
     run.t[2] = now(1);
@@ -120,6 +124,7 @@ void run_threads(Run& run) {
         newton_sqrt_ui(u, 640320);
     });
     run.t[1] = now(threads);
+    create_floats(run);
     to_float(run);
     run.t[2] = now(threads);
     run.t[3] = now(threads);
