@@ -9,14 +9,13 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <system_error>
-#include <thread>
 
 #include "arguments.h"
 #include "newton.h"
 #include "output_check.h"
 #include "parallel_split.h"
 #include "precision.h"
+#include "run_both.h"
 #include "split.h"
 #include "terms.h"
 #include "threads.h"
@@ -134,18 +133,12 @@ void run_threads(Run& run) {
         run.t[4] = now(threads);
         newton_quot(run.num, run.num, run.den);
     } else {
-        std::thread product;
-        try {
-            product = std::thread([&] {
+        run_both(
+            [&] {
                 mpf_mul(run.num, run.num, u);
                 run.t[4] = now(threads);
-            });
-        } catch (const std::system_error&) {
-            mpf_mul(run.num, run.num, u);
-            run.t[4] = now(threads);
-        }
-        newton_reciprocal(run.den, wp);
-        if (product.joinable()) product.join();
+            },
+            [&] { newton_reciprocal(run.den, wp); });
         newton_quot_finish(run.num, run.num, run.den, wp);
     }
     run.t[5] = now(threads);

@@ -1,32 +1,15 @@
 #include "parallel_split.h"
 
-#include <system_error>
-#include <thread>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
+#include "run_both.h"
 #include "split.h"
 
 namespace series {
 
 namespace {
-
-// Runs first on a new thread and second on this one, then waits for both.
-// Where no thread can be had, runs both here, one after the other.
-template <class First, class Second>
-void run_both(First first, Second second) {
-    std::thread helper;
-    try {
-        helper = std::thread(first);
-    } catch (const std::system_error&) {
-        first();
-        second();
-        return;
-    }
-    second();
-    helper.join();
-}
 
 // Hands the pages of freed blocks back to the system. Each thread allocates
 // from its own pool, and a pool keeps what its thread freed; without this the
