@@ -12,7 +12,7 @@ clock_t T[4], FD;
 // Clock reading at the end of the last iteration; the finish is timed from it.
 static clock_t loop_end;
 
-void agm_create(int prec_bits) {
+void agm_create(long prec_bits) {
     P = prec_bits;
     mpf_set_default_prec(static_cast<mp_bitcnt_t>(agm_prec()));
     mpf_init(A);
@@ -28,7 +28,12 @@ void agm_create(int prec_bits) {
 }
 
 void agm_release() {
-    for (mpf_ptr x : {A, B, a2, b2, c, s, u, r, t}) mpf_clear(x);
+    agm_release_all_but_pi();
+    mpf_clear(a2);
+}
+
+void agm_release_all_but_pi() {
+    for (mpf_ptr x : {A, B, b2, c, s, u, r, t}) mpf_clear(x);
 }
 
 void agm_setup() {
@@ -120,19 +125,23 @@ static void iterate(int k, const Variant& variant) {
     loop_end = clock();
 }
 
+int agm_iterations(long prec) {
+    // After iteration j the counter holds 9 * 2^(j+1) - 10.
+    const long bound = 2 * prec + 10;
+    int n = 0;
+    for (long v = -1; v < bound; v = 2 * v + 10) ++n;
+    return n;
+}
+
 int agm_loop(int algorithm) {
     const Variant& variant = variant_for(algorithm);
-    // After iteration j the counter holds 9 * 2^(j+1) - 10. It is a long so
-    // that its last doubling cannot overflow even where 2 P + 10 is near
-    // INT_MAX.
-    const long bound = 2L * P + 10;
-    int k = 0;
-    for (long v = -1; v < bound; v = 2 * v + 10, ++k) {
+    const int n = agm_iterations(P);
+    for (int k = 0; k < n; ++k) {
         std::printf(".");
         std::fflush(stdout);
         iterate(k, variant);
     }
-    return k;
+    return n;
 }
 
 void agm_finish() {

@@ -29,16 +29,19 @@ extern clock_t FD;
 
 // Sets P to prec_bits, the default precision to agm_prec(), and creates A, B,
 // a2, b2, c, s, u at it, then r and t at the ladder's scratch size.
-void agm_create(int prec_bits);
-// Releases every number agm_create made (the program itself never does).
+void agm_create(long prec_bits);
+// Releases every number agm_create made.
 void agm_release();
+// Releases every number but a2, which holds pi after agm_finish: the printing
+// needs nothing else, and its own scratch is about four times pi's size.
+void agm_release_all_but_pi();
 
 // a = 1, b^2 = 1/2 (no root taken to start), s = 1; zeroes the step totals.
 void agm_setup();
 
-// Runs the iterations, printing and flushing a "." before each. algorithm 0
-// and 1 select variants 0 and 1; any other value selects variant 2. Returns
-// the iteration count.
+// Runs agm_iterations(P) iterations, printing and flushing a "." before each.
+// algorithm 0 and 1 select variants 0 and 1; any other value selects variant
+// 2. Returns the iteration count.
 int agm_loop(int algorithm);
 
 // pi <- 2 a_n^2 / s, into a2.

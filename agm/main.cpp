@@ -8,8 +8,9 @@
 
 #include "agm.h"
 #include "arguments.h"
+#include "digits.h"
+#include "memory.h"
 #include "output_check.h"
-#include "precision.h"
 
 static const char USAGE[] =
     "%s  #digits [algorithm] [output]\n"
@@ -27,11 +28,13 @@ int main(int argc, char** argv) {
         std::printf(USAGE, argv[0]);
         return 1;
     }
-    int digits;
-    if (!read_digit_count(argv[0], argv[1], &digits)) return 1;
+    long long digits;
+    if (!read_digit_count(argv[0], argv[1], MAX_FLOAT_DIGITS, &digits)) return 1;
     const int algorithm = argc > 2 ? read_switch(argv[2]) : 0;
     const int output = argc > 3 ? read_switch(argv[3]) : 0;
-    const int prec = precision_bits(digits);
+    const long prec = precision_bits(digits);
+    if (!memory_suffices(argv[0], digits, agmpi_peak_bytes(digits), machine_memory())) return 1;
+    exit_when_memory_runs_out(argv[0]);
 
     const clock_t t0 = clock();
     agm_create(prec);
@@ -50,6 +53,7 @@ int main(int argc, char** argv) {
         std::printf("\t\tStep %d time=%f (avg=%f)\n", i, seconds(T[i]), seconds(T[i]) / n);
     std::printf("\tFinal division time=%f\n", seconds(FD));
     if (output != 0) {
+        agm_release_all_but_pi();
         mpf_out_str(stdout, 10, static_cast<size_t>(digits) + 2, a2);
         std::printf("\n");
     }

@@ -6,7 +6,7 @@
 
 namespace agm {
 
-int P;
+long P;
 mpf_t u, r, t;
 
 // Up to 53 bits a double holds the whole answer.

@@ -11,19 +11,27 @@ namespace agm {
 
 // Precision the digits ask for, bits: precision_bits(digits). Set by the
 // driver (through agm_create) before any number is created.
-extern int P;
+extern long P;
 
-// Guard bits every AGM number carries above P. The AGM sums its correction
-// terms 2^k (a_k^2 - b_k^2): an error of a few units in a_k^2 - b_k^2 is
-// scaled by 2^k, so over n iterations the sum gathers about 2^n units, and the
-// loop bound makes n about log2 P - 2 (rounded up). At 10^8 digits (P ~ 3.3e8,
-// n = 27) that is under 2^31 units. 32 guard bits cover it, and the ~10 bits
-// P keeps beyond the last printed decimal are left for the final division and
-// the printing.
-constexpr int AGM_GUARD_BITS = 32;
+// Iterations the AGM loop runs for a precision of prec bits: it runs while a
+// counter, -1 and then 2 v + 10 after each iteration, is below 2 prec + 10,
+// so the count is about log2 prec - 2, rounded up (20 at 10^6 digits, 27 at
+// 10^8, 30 at 10^9, 33 at 10^10). By then the AGM's own error is below
+// 2^-(2 prec): the iterations' error, not the AGM's, decides the guard bits.
+int agm_iterations(long prec);
+
+// Guard bits every AGM number carries above P, for n iterations. The AGM
+// sums its correction terms 2^k (a_k^2 - b_k^2), k < n: an error of a few
+// units (fewer than 8) in a_k^2 - b_k^2 is scaled by 2^k, so the sum gathers
+// fewer than 2^(n+3) units. n + 4 guard bits keep that below half a unit of
+// P's last bit, at every precision; never fewer than 32, so that short runs
+// carry the same spare. The ~10 bits P keeps beyond the last printed decimal
+// are left for the final division and the printing.
+constexpr long AGM_MIN_GUARD_BITS = 32;
+inline long agm_guard_bits(int n) { return n + 4 > AGM_MIN_GUARD_BITS ? n + 4 : AGM_MIN_GUARD_BITS; }
 
 // Precision of every AGM number and of the kernels' results, bits.
-inline long agm_prec() { return P + AGM_GUARD_BITS; }
+inline long agm_prec() { return P + agm_guard_bits(agm_iterations(P)); }
 
 // Scratch numbers of the kernels: u at agm_prec() bits, r and t at
 // ladder_scratch_bits(agm_prec()). Their values between calls mean nothing.

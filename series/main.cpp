@@ -11,10 +11,11 @@
 #include <ctime>
 
 #include "arguments.h"
+#include "memory.h"
 #include "newton.h"
 #include "output_check.h"
 #include "parallel_split.h"
-#include "precision.h"
+#include "digits.h"
 #include "run_both.h"
 #include "split.h"
 #include "terms.h"
@@ -30,7 +31,9 @@ namespace {
 
 // A run's numbers and the clock readings t[0..5] that bound its phases.
 struct Run {
-    int digits, n, threads;
+    long long digits;
+    long n;
+    int threads;
     mpz_t p, q, g;
     mpf_t num, den;
     long long t[6];
@@ -146,7 +149,7 @@ void run_threads(Run& run) {
 
 void report(const Run& run, int output) {
     if (output & 1) {
-        std::printf("pi(%d,%d)=\n", 0, run.n);
+        std::printf("pi(%d,%ld)=\n", 0, run.n);
         mpf_out_str(stdout, 10, static_cast<size_t>(run.digits) + 2, run.num);
         std::printf("\n");
     }
@@ -170,11 +173,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     Run run;
-    if (!read_digit_count(argv[0], argv[1], &run.digits)) return 1;
+    if (!read_digit_count(argv[0], argv[1], series_max_digits(), &run.digits)) return 1;
     output = argc > 2 ? read_switch(argv[2]) : 0;
     run.threads = 1;
     if (argc > 3 && !read_thread_count(argv[0], argv[3], &run.threads)) return 1;
     run.n = series_terms(run.digits);
+    const double peak = bsplitpi_peak_bytes(run.digits, run.threads);
+    if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
+    exit_when_memory_runs_out(argv[0]);
 
     if (run.threads == 1)
         run_one_thread(run);

@@ -1,6 +1,11 @@
 #include "terms.h"
 
+#include <gmp.h>
+
+#include <climits>
 #include <cmath>
+
+#include "digits.h"
 
 namespace series {
 
@@ -14,12 +19,36 @@ double log10_relative_term(long k) {
     return (ln_term - ln_sum) / M_LN10;
 }
 
-int series_terms(int digits) {
+long series_terms(long long digits) {
     // Term 0 alone gives about 13.7 digits and later terms about 14.18 each,
-    // so the plain ratio falls short just below each multiple of 14.18.
-    int n = static_cast<int>(digits / 14.181);
-    while (log10_relative_term(n + 1L) >= -(digits + 2.0)) ++n;
+    // so the plain ratio falls short just below each multiple of 14.18. Terms
+    // give 14.1816 digits each in the limit: from about 10^7 digits on the
+    // ratio starts above the need (by 3,200 terms of 70 million at 10^9) and
+    // the loop adds none.
+    const double d = static_cast<double>(digits);
+    long n = static_cast<long>(d / 14.181);
+    while (log10_relative_term(n + 1) >= -(d + 2.0)) ++n;
     return n;
+}
+
+double series_integer_bits(long n) {
+    // p(0, n) = prod_k k^3 10939058860032000 = (n!)^3 10939058860032000^n;
+    // q is p times the partial sum, below 2^24 p. 256 bits cover those, the
+    // scaling and the lgamma rounding.
+    const double x = static_cast<double>(n);
+    return (3 * std::lgamma(x + 1) + x * std::log(10939058860032000.0)) / M_LN2 + 256;
+}
+
+long long series_max_digits() {
+    // The integers' limbs are counted in an int.
+    const double max_bits = static_cast<double>(INT_MAX) * GMP_NUMB_BITS;
+    long long low = 0, high = MAX_FLOAT_DIGITS;
+    if (series_integer_bits(series_terms(high)) <= max_bits) return high;
+    while (high - low > 1) {  // low fits, high does not
+        const long long mid = low + (high - low) / 2;
+        (series_integer_bits(series_terms(mid)) <= max_bits ? low : high) = mid;
+    }
+    return low;
 }
 
 }  // namespace series

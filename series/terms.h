@@ -8,7 +8,16 @@ namespace series {
 // alternates with shrinking terms, so that term bounds the whole tail, and
 // the printed pi (digits + 1 decimals, rounded) stays within one unit of its
 // last digit.
-int series_terms(int digits);
+long series_terms(long long digits);
+
+// Bits of the longest integer the splitting of terms 1 to n makes, p(0, n)
+// times the final scaling's 53360, rounded up generously (a few words over).
+double series_integer_bits(long n);
+
+// Largest digit count whose integers the library can hold (its integers count
+// their limbs in an int) and whose floats it can hold: about 1.4e10 digits
+// with 64-bit limbs.
+long long series_max_digits();
 
 // log10 of |term k| relative to the sum of the series.
 double log10_relative_term(long k);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "agm.h"
-#include "precision.h"
+#include "digits.h"
 
 AgmResult agm_pi(int digits, int algorithm, mpf_ptr value) {
     using namespace agm;

@@ -8,7 +8,7 @@
 #include "agm.h"
 #include "agm_run.h"
 #include "pi_reference.h"
-#include "precision.h"
+#include "digits.h"
 
 using namespace agm;
 

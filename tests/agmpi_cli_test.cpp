@@ -6,7 +6,9 @@
 #include <string>
 
 #include "pi_reference.h"
-#include "precision.h"
+#include "arguments.h"
+#include "digits.h"
+#include "memory.h"
 #include "run_program.h"
 
 static const std::string AGMPI = AGMPI_PATH;
@@ -96,14 +98,22 @@ TEST(AgmpiCli, NumbersReadAsAtoiReadsThem) {
 }
 
 TEST(AgmpiCli, DigitCountOutOfRangeIsRefused) {
-    const std::string too_many = std::to_string(MAX_DIGITS + 1L);
+    // Counts are 64-bit: beyond an int's range and the old limit of
+    // 323,228,490 they read as themselves.
+    long long digits = 0;
+    EXPECT_TRUE(read_digit_count("agmpi", "323228491", MAX_FLOAT_DIGITS, &digits));
+    EXPECT_EQ(digits, 323228491);
+    EXPECT_TRUE(read_digit_count("agmpi", "4294967297", MAX_FLOAT_DIGITS, &digits));
+    EXPECT_EQ(digits, 4294967297);
+
+    const std::string too_many = std::to_string(MAX_FLOAT_DIGITS + 1);
     for (const std::string& count : {std::string("-1"), std::string("-2147483648"), too_many,
-                                     std::string("2147483647"), std::string("99999999999999999999"),
+                                     std::string("99999999999999999999"),
                                      std::string("-99999999999999999999")}) {
         const ProgramRun run = run_program(AGMPI, {count, "0", "1"});
         EXPECT_EQ(run.status, 1) << count;
         EXPECT_EQ(run.out, "") << count;
-        EXPECT_EQ(run.err, AGMPI + ": #digits must be from 0 to " + std::to_string(MAX_DIGITS) +
+        EXPECT_EQ(run.err, AGMPI + ": #digits must be from 0 to " + std::to_string(MAX_FLOAT_DIGITS) +
                                ", got \"" + count + "\"\n");
     }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "digits.h"
 #include "run_program.h"
 
 namespace {
@@ -39,7 +40,7 @@ public:
         for (;;) {
             std::string text = any();
             const long long value = read_number(text.c_str());
-            if (value <= 60 || value > MAX_DIGITS) return text;
+            if (value <= 60 || value > MAX_FLOAT_DIGITS) return text;
         }
     }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "pi_reference.h"
-#include "precision.h"
+#include "terms.h"
 #include "run_program.h"
 #include "split_trace.h"
 
@@ -113,14 +113,14 @@ TEST(BsplitpiCli, AgreesWithAgmpi) {
 }
 
 TEST(BsplitpiCli, DigitCountOutOfRangeIsRefused) {
-    const std::string too_many = std::to_string(MAX_DIGITS + 1L);
+    const std::string too_many = std::to_string(series::series_max_digits() + 1);
     for (const std::string& count :
          {std::string("-1"), too_many, std::string("99999999999999999999")}) {
         const ProgramRun run = run_program(BSPLITPI, {count, "3"});
         EXPECT_EQ(run.status, 1) << count;
         EXPECT_EQ(run.out, "") << count;
         EXPECT_EQ(run.err, BSPLITPI + ": #digits must be from 0 to " +
-                               std::to_string(MAX_DIGITS) + ", got \"" + count + "\"\n");
+                               std::to_string(series::series_max_digits()) + ", got \"" + count + "\"\n");
     }
 }
 

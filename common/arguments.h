@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "precision.h"
-
 inline long long read_number(const char* text) { return std::strtoll(text, nullptr, 10); }
 
 // A numeric switch: its value clamped to the range of an int.
@@ -18,15 +16,16 @@ inline int read_switch(const char* text) {
     return value < INT_MIN ? INT_MIN : value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
-// Reads the digit count into *digits. Outside 0..MAX_DIGITS prints one line on
+// Reads the digit count into *digits. Outside 0..max_digits prints one line on
 // stderr naming the accepted range and returns false.
-inline bool read_digit_count(const char* program, const char* text, int* digits) {
+inline bool read_digit_count(const char* program, const char* text, long long max_digits,
+                             long long* digits) {
     const long long value = read_number(text);
-    if (value < 0 || value > MAX_DIGITS) {
-        std::fprintf(stderr, "%s: #digits must be from 0 to %d, got \"%s\"\n", program, MAX_DIGITS,
-                     text);
+    if (value < 0 || value > max_digits) {
+        std::fprintf(stderr, "%s: #digits must be from 0 to %lld, got \"%s\"\n", program,
+                     max_digits, text);
         return false;
     }
-    *digits = static_cast<int>(value);
+    *digits = value;
     return true;
 }
