@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     std::printf("\tFinal division time=%f\n", seconds(FD));
     if (output != 0) {
         agm_release_all_but_pi();
+        release_free_memory();
         mpf_out_str(stdout, 10, static_cast<size_t>(digits) + 2, a2);
         std::printf("\n");
     }

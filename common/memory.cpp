@@ -2,6 +2,9 @@
 
 #include <gmp.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -102,4 +105,10 @@ bool memory_suffices(const char* program, long long digits, double peak_bytes,
 void exit_when_memory_runs_out(const char* program) {
     program_name = program;
     mp_set_memory_functions(allocate, reallocate, release);
+}
+
+void release_free_memory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }

@@ -27,3 +27,9 @@ bool memory_suffices(const char* program, long long digits, double peak_bytes,
 // From here on an allocation the library cannot satisfy prints one line on
 // stderr naming the program and the size asked for, and exits with status 1.
 void exit_when_memory_runs_out(const char* program);
+
+// Hands the pages of freed blocks back to the system. Each thread allocates
+// from its own pool, a pool keeps what its thread freed, and a heap keeps the
+// pages of blocks freed below a live one: without this, memory freed before
+// a run's peak could stay resident through it.
+void release_free_memory();

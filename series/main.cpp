@@ -147,6 +147,14 @@ void run_threads(Run& run) {
     run.t[5] = now(threads);
 }
 
+// Releases every number but pi, which the printing alone needs: its own
+// scratch is several times pi's size.
+void release_all_but_pi(Run& run) {
+    mpf_clear(run.den);
+    series::newton_release_scratch();
+    release_free_memory();
+}
+
 void report(const Run& run, int output) {
     if (output & 1) {
         std::printf("pi(%d,%ld)=\n", 0, run.n);
@@ -186,9 +194,9 @@ int main(int argc, char** argv) {
         run_one_thread(run);
     else
         run_threads(run);
+    release_all_but_pi(run);
     report(run, output);
 
     mpf_clear(run.num);
-    mpf_clear(run.den);
     return standard_output_complete(argv[0]) ? 0 : 1;
 }

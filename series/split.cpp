@@ -43,6 +43,24 @@ static void leaf(mpz_t p, mpz_t q, mpz_t g, unsigned long k) {
     if (k % 2 == 1) mpz_neg(q, q);
 }
 
+void release_unread_g(mpz_t g) { mpz_realloc2(g, 0); }
+
+void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag) {
+    // The right half's terms are scaled by the left half's g, the left half's
+    // by the right half's p.
+    mpz_mul(q2, q2, g);
+    if (gflag)
+        mpz_mul(g, g, g2);
+    else
+        release_unread_g(g);
+    mpz_clear(g2);
+    mpz_mul(q, q, p2);
+    mpz_add(q, q, q2);
+    mpz_clear(q2);
+    mpz_mul(p, p, p2);
+    mpz_clear(p2);
+}
+
 void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, int gflag) {
     if (b - a == 1) {
         leaf(p, q, g, b);
@@ -55,18 +73,7 @@ void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, i
         const unsigned long m = (a + b) / 2;
         split_series(p, q, g, a, m, 1);
         split_series(p2, q2, g2, m, b, gflag);
-
-        // (a, b] from (a, m] and (m, b]: the right half's terms are scaled by
-        // the left half's g, the left half's by the right half's p.
-        mpz_mul(p, p, p2);
-        mpz_mul(q, q, p2);
-        mpz_mul(q2, q2, g);
-        mpz_add(q, q, q2);
-        if (gflag) mpz_mul(g, g, g2);
-
-        mpz_clear(p2);
-        mpz_clear(q2);
-        mpz_clear(g2);
+        combine_halves(p, q, g, p2, q2, g2, gflag);
     }
     trace(p, q, g, a, b, gflag);
 }

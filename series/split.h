@@ -14,13 +14,23 @@ extern int output;
 
 // For the node (a, b], a < b:
 //   p = p_{a+1} ... p_b,
-//   g = g_{a+1} ... g_b (only where gflag is set; otherwise g is whatever the
-//       left half left in it, for no caller reads it),
+//   g = g_{a+1} ... g_b (only where gflag is set; otherwise no caller reads
+//       g, and above the leaves it is 0, its limbs released),
 //   q = sum_{k=a+1..b} (-1)^k (13591409 + 545140134 k)
 //                      (g_{a+1} ... g_k) (p_{k+1} ... p_b),
 // so that q / p = sum_{k=a+1..b} (-1)^k (13591409 + 545140134 k)
 //                                   (g_{a+1} / p_{a+1}) ... (g_k / p_k).
 // p, q, g are created by the caller and overwritten.
 void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, int gflag);
+
+// The node (a, b] from its halves, (a, m] in p, q, g (made with gflag set) and
+// (m, b] in p2, q2, g2, which it clears. Each operand is cleared as soon as
+// the last product reading it is done, so that the next product's scratch
+// finds its memory free: near the root, where one product's scratch is about
+// four times its result, that sets the run's peak.
+void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag);
+
+// Releases g's limbs, leaving it 0: for nodes whose g no caller reads.
+void release_unread_g(mpz_t g);
 
 }  // namespace series
