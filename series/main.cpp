@@ -15,6 +15,7 @@
 #include "newton.h"
 #include "output_check.h"
 #include "parallel_split.h"
+#include "progress.h"
 #include "digits.h"
 #include "run_both.h"
 #include "split.h"
@@ -96,15 +97,19 @@ void run_one_thread(Run& run) {
     run.t[0] = now(1);
     split(run);
     run.t[1] = now(1);
+    progress_step("integer to float");
     mpf_set_default_prec(static_cast<mp_bitcnt_t>(precision_bits(run.digits)));
     create_floats(run);
     newton_create_scratch();
     to_float(run);
     run.t[2] = now(1);
+    progress_step("final square root");
     newton_sqrt_ui(u, 640320);
     run.t[3] = now(1);
+    progress_step("final multiplication");
     mpf_mul(run.num, run.num, u);
     run.t[4] = now(1);
+    progress_step("final division");
     newton_quot(run.num, run.num, run.den);
     run.t[5] = now(1);
 }
@@ -126,10 +131,12 @@ void run_threads(Run& run) {
         newton_sqrt_ui(u, 640320);
     });
     run.t[1] = now(threads);
+    progress_step("integer to float");
     create_floats(run);
     to_float(run);
     run.t[2] = now(threads);
     run.t[3] = now(threads);
+    progress_step("final multiplication and division");
     const long wp = static_cast<long>(mpf_get_prec(run.num));
     if (wp <= 53) {
         mpf_mul(run.num, run.num, u);
@@ -190,10 +197,12 @@ int main(int argc, char** argv) {
     if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
     exit_when_memory_runs_out(argv[0]);
 
+    progress_start(argv[0], static_cast<unsigned long>(run.n));
     if (run.threads == 1)
         run_one_thread(run);
     else
         run_threads(run);
+    progress_stop();
     release_all_but_pi(run);
     report(run, output);
 

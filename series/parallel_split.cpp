@@ -1,6 +1,7 @@
 #include "parallel_split.h"
 
 #include "memory.h"
+#include "progress.h"
 #include "run_both.h"
 #include "split.h"
 
@@ -63,15 +64,26 @@ void split_series_parallel(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned 
         split_series(p, q, g, a, m, 1);
         split_series(p2, q2, g2, m, b, gflag);
         release_free_memory();
-        combine_halves(p, q, g, p2, q2, g2, gflag);
+        combine_halves(p, q, g, p2, q2, g2, gflag, true);
+        progress_combined(b - a);
         if (beside) beside();
         return;
     }
     const int left_threads = threads / 2, right_threads = threads - left_threads;
-    run_both([&] { split_series_parallel(p, q, g, a, m, 1, left_threads); },
-             [&] { split_series_parallel(p2, q2, g2, m, b, gflag, right_threads); });
+    // A half on one thread is split_series itself: the leaner root
+    // combination is for the root alone.
+    const auto half = [](mpz_t x, mpz_t y, mpz_t z, unsigned long from, unsigned long to,
+                         int flag, int half_threads) {
+        if (half_threads == 1)
+            split_series(x, y, z, from, to, flag);
+        else
+            split_series_parallel(x, y, z, from, to, flag, half_threads);
+    };
+    run_both([&] { half(p, q, g, a, m, 1, left_threads); },
+             [&] { half(p2, q2, g2, m, b, gflag, right_threads); });
     release_free_memory();
     combine_in_lanes(p, q, g, p2, q2, g2, gflag, beside);
+    progress_combined(b - a);
 }
 
 }  // namespace series

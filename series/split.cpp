@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "progress.h"
+
 namespace series {
 
 int output;
@@ -45,7 +47,33 @@ static void leaf(mpz_t p, mpz_t q, mpz_t g, unsigned long k) {
 
 void release_unread_g(mpz_t g) { mpz_realloc2(g, 0); }
 
-void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag) {
+// u <- u v as (u_high v) 2^s + u_low v, with u split at half its words. The
+// multiplication's scratch grows with its product, so each of the two
+// products needs about three quarters of what u v at once would, for about
+// half as much time again.
+static void multiply_in_two(mpz_t u, const mpz_t v) {
+    const mp_bitcnt_t s = mpz_size(u) / 2 * GMP_NUMB_BITS;
+    mpz_t low;
+    mpz_init(low);
+    // Truncating division: u = high 2^s + low, both with u's sign.
+    mpz_tdiv_r_2exp(low, u, s);
+    mpz_tdiv_q_2exp(u, u, s);
+    mpz_realloc2(u, mpz_sizeinbase(u, 2));  // hands back the low half's words
+    mpz_mul(low, low, v);
+    mpz_mul(u, u, v);
+    mpz_mul_2exp(u, u, s);
+    mpz_add(u, u, low);
+    mpz_clear(low);
+}
+
+void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag,
+                    bool least_memory) {
+    const auto multiply_by_p2 = [&](mpz_t x) {
+        if (least_memory)
+            multiply_in_two(x, p2);
+        else
+            mpz_mul(x, x, p2);
+    };
     // The right half's terms are scaled by the left half's g, the left half's
     // by the right half's p.
     mpz_mul(q2, q2, g);
@@ -54,10 +82,10 @@ void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int
     else
         release_unread_g(g);
     mpz_clear(g2);
-    mpz_mul(q, q, p2);
+    multiply_by_p2(q);
     mpz_add(q, q, q2);
     mpz_clear(q2);
-    mpz_mul(p, p, p2);
+    multiply_by_p2(p);
     mpz_clear(p2);
 }
 
@@ -73,7 +101,8 @@ void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, i
         const unsigned long m = (a + b) / 2;
         split_series(p, q, g, a, m, 1);
         split_series(p2, q2, g2, m, b, gflag);
-        combine_halves(p, q, g, p2, q2, g2, gflag);
+        combine_halves(p, q, g, p2, q2, g2, gflag, false);
+        progress_combined(b - a);
     }
     trace(p, q, g, a, b, gflag);
 }

@@ -27,8 +27,11 @@ void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, i
 // (m, b] in p2, q2, g2, which it clears. Each operand is cleared as soon as
 // the last product reading it is done, so that the next product's scratch
 // finds its memory free: near the root, where one product's scratch is about
-// four times its result, that sets the run's peak.
-void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag);
+// four times its result, that sets the run's peak. With least_memory, the
+// products by p2, the largest, are formed in two parts each, for about 10 %
+// less memory at the root and about half their time again.
+void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag,
+                    bool least_memory);
 
 // Releases g's limbs, leaving it 0: for nodes whose g no caller reads.
 void release_unread_g(mpz_t g);

@@ -1,0 +1,34 @@
+#pragma once
+// A run's progress on a terminal: while standard error is a terminal, a line
+// there shows the splitting's share done, then the final step under way, at
+// most four times a second, and is erased when the run stops it. Where
+// standard error is not a terminal nothing is written.
+
+#include <atomic>
+
+namespace series {
+
+namespace progress_detail {
+extern std::atomic<bool> shown;
+extern std::atomic<unsigned long long> done;
+}  // namespace progress_detail
+
+// Starts the display for a splitting of `terms` terms, if standard error is
+// a terminal.
+void progress_start(const char* program, unsigned long terms);
+
+// Counts a finished combination of the node (a, a + terms]. The splitting's
+// work is about the same on every level of the tree, so the terms combined,
+// summed over the levels, measure its share done.
+inline void progress_combined(unsigned long terms) {
+    if (progress_detail::shown.load(std::memory_order_relaxed))
+        progress_detail::done.fetch_add(terms, std::memory_order_relaxed);
+}
+
+// Names the step under way once the splitting is done ("square root", ...).
+void progress_step(const char* step);
+
+// Erases the line and stops the display; the report may follow.
+void progress_stop();
+
+}  // namespace series
