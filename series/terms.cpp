@@ -24,7 +24,8 @@ long series_terms(long long digits) {
     // so the plain ratio falls short just below each multiple of 14.18. Terms
     // give 14.1816 digits each in the limit: from about 10^7 digits on the
     // ratio starts above the need (by 3,200 terms of 70 million at 10^9) and
-    // the loop adds none.
+    // the loop adds none. In doubles, log10 of a term is off by less than
+    // 10^-5 even at 10^10 digits, far inside the two decimals to spare.
     const double d = static_cast<double>(digits);
     long n = static_cast<long>(d / 14.181);
     while (log10_relative_term(n + 1) >= -(d + 2.0)) ++n;

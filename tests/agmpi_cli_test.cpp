@@ -123,3 +123,29 @@ TEST(AgmpiCli, DigitsLostToAFullDiskAreAFailure) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, AGMPI + ": cannot write standard output: No space left on device\n");
 }
+
+TEST(AgmpiCli, CountBeyondTheMachinesMemoryIsRefusedAtOnce) {
+    const long long digits = MAX_FLOAT_DIGITS;
+    if (agmpi_peak_bytes(digits) <= machine_memory().total)
+        GTEST_SKIP() << "this machine holds even the largest count";
+    const std::string count = std::to_string(digits);
+    const ProgramRun run = run_program(AGMPI, {count, "0", "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    const std::string start = AGMPI + ": " + count + " digits need about ";
+    const std::string end = " GiB (memory and swap)\n";
+    EXPECT_EQ(run.err.compare(0, start.size(), start), 0) << run.err;
+    ASSERT_GT(run.err.size(), start.size() + end.size());
+    EXPECT_EQ(run.err.substr(run.err.size() - end.size()), end) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+}
+
+TEST(AgmpiCli, MemoryRunningOutEndsWithOneLine) {
+    // 20 MB of address space is too little for three million digits' numbers.
+    const ProgramRun run =
+        run_program("/bin/sh", {"-c", "ulimit -v 20000 && exec " + AGMPI + " 3000000 0 1"});
+    EXPECT_EQ(run.status, 1);
+    const std::string start = AGMPI + ": out of memory: could not allocate ";
+    EXPECT_EQ(run.err.compare(0, start.size(), start), 0) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+}

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "pi_reference.h"
+#include "memory.h"
 #include "terms.h"
 #include "run_program.h"
 #include "split_trace.h"
@@ -164,4 +166,44 @@ TEST(BsplitpiCli, DigitsLostToAClosedOutputAreAFailure) {
     const ProgramRun run = run_program("/bin/sh", {"-c", BSPLITPI + " 1000 1 >&-"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, BSPLITPI + ": cannot write standard output: Bad file descriptor\n");
+}
+
+TEST(BsplitpiCli, CountBeyondTheMachinesMemoryIsRefusedAtOnce) {
+    const long long digits = series::series_max_digits();
+    if (bsplitpi_peak_bytes(digits, 1) <= machine_memory().total)
+        GTEST_SKIP() << "this machine holds even the largest count";
+    const std::string count = std::to_string(digits);
+    const ProgramRun run = run_program(BSPLITPI, {count, "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    const std::string start = BSPLITPI + ": " + count + " digits need about ";
+    EXPECT_EQ(run.err.compare(0, start.size(), start), 0) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+}
+
+TEST(BsplitpiCli, ProgressOnATerminalOnly) {
+    // Three million digits take over half a second here, long enough for a
+    // few updates. On a terminal (script gives the run one) the line shows
+    // the splitting's share and is erased before the run ends; through a
+    // pipe nothing is added.
+    const std::string digits_file = ::testing::TempDir() + "bsplitpi_progress_digits";
+    const ProgramRun tty = run_program(
+        "/usr/bin/script", {"-qec", BSPLITPI + " 3000000 1 > " + digits_file, "/dev/null"});
+    ASSERT_EQ(tty.status, 0) << tty.err;
+    EXPECT_NE(tty.out.find(BSPLITPI + ": binary splitting "), std::string::npos) << tty.out;
+    const std::string erase = "\r\033[K";
+    ASSERT_GE(tty.out.size(), erase.size());
+    EXPECT_EQ(tty.out.substr(tty.out.size() - erase.size()), erase);
+
+    const ProgramRun piped = run_program(BSPLITPI, {"3000000", "1"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err, "");
+    std::FILE* file = std::fopen(digits_file.c_str(), "r");
+    ASSERT_NE(file, nullptr);
+    std::string written;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) written.append(buffer, n);
+    std::fclose(file);
+    std::remove(digits_file.c_str());
+    EXPECT_EQ(digits_line(written), digits_line(piped.out));
 }
