@@ -21,7 +21,6 @@ void agm_create(long prec_bits) {
     mpf_init(b2);
     mpf_init(c);
     mpf_init(s);
-    mpf_init(u);
     const auto scratch = static_cast<mp_bitcnt_t>(ladder_scratch_bits(agm_prec()));
     mpf_init2(r, scratch);
     mpf_init2(t, scratch);
@@ -33,7 +32,7 @@ void agm_release() {
 }
 
 void agm_release_all_but_pi() {
-    for (mpf_ptr x : {A, B, b2, c, s, u, r, t}) mpf_clear(x);
+    for (mpf_ptr x : {A, B, b2, c, s, r, t}) mpf_clear(x);
 }
 
 void agm_setup() {
@@ -60,7 +59,7 @@ struct Variant {
 
 // Variant 0: one squaring, one root; a_{k+1}^2 rebuilt by an addition.
 static const Variant VARIANT0 = {
-    {[] { newton_sqrt(B, b2); },  // b_k
+    {[] { newton_sqrt(B, b2, c); },  // b_k; c is free until step 2
      [] {
          mpf_add(A, A, B);
          mpf_div_2exp(A, A, 1);  // a_{k+1}
@@ -77,7 +76,7 @@ static const Variant VARIANT0 = {
 
 // Variant 1: one squaring, one root; a_{k+1}^2 by squaring a_{k+1}.
 static const Variant VARIANT1 = {
-    {[] { newton_sqrt(c, b2); },  // b_k
+    {[] { newton_sqrt(c, b2, B); },  // b_k; this variant has no use for B
      [] {
          mpf_add(A, A, c);
          mpf_div_2exp(A, A, 1);  // a_{k+1}
@@ -97,7 +96,7 @@ static const Variant VARIANT2 = {
          mpf_add(a2, a2, b2);
          mpf_div_2exp(a2, a2, 1);  // (a_k^2 + b_k^2) / 2
      },
-     [] { newton_sqrt(b2, c); }},  // a_k b_k = b_{k+1}^2
+     [] { newton_sqrt(b2, c, A); }},  // a_k b_k = b_{k+1}^2; A is unused here
     [] {
         mpf_add(a2, a2, b2);
         mpf_div_2exp(a2, a2, 1);  // (a_k^2 + b_k^2 + 2 a_k b_k) / 4 = a_{k+1}^2
@@ -146,7 +145,7 @@ int agm_loop(int algorithm) {
 
 void agm_finish() {
     mpf_mul_2exp(a2, a2, 1);
-    newton_div(a2, a2, s);
+    newton_div(a2, a2, s, c);
     FD += clock() - loop_end;
 }
 

@@ -15,11 +15,12 @@
 namespace agm {
 
 // The AGM state, all at agm_prec() bits.
-extern mpf_t A;   // a_k
-extern mpf_t B;   // b_k (variant 0 only)
+extern mpf_t A;   // a_k (variants 0 and 1; the root's scratch in variant 2)
+extern mpf_t B;   // b_k (variant 0; the root's scratch in variant 1)
 extern mpf_t a2;  // a_k^2; pi after agm_finish
 extern mpf_t b2;  // b_k^2
-extern mpf_t c;   // 2^k (a_k^2 - b_k^2) after step 0; a temporary later on
+extern mpf_t c;   // 2^k (a_k^2 - b_k^2) after step 0; a temporary later on,
+                  // and the kernels' scratch where it is free
 extern mpf_t s;   // the running denominator
 
 // Clock ticks spent in each of the four measured steps of all iterations, and
@@ -28,7 +29,8 @@ extern clock_t T[4];
 extern clock_t FD;
 
 // Sets P to prec_bits, the default precision to agm_prec(), and creates A, B,
-// a2, b2, c, s, u at it, then r and t at the ladder's scratch size.
+// a2, b2, c, s at it, then r and t at the ladder's scratch size. A number a
+// variant never touches takes address space but no memory.
 void agm_create(long prec_bits);
 // Releases every number agm_create made.
 void agm_release();

@@ -7,12 +7,12 @@
 namespace agm {
 
 long P;
-mpf_t u, r, t;
+mpf_t r, t;
 
 // Up to 53 bits a double holds the whole answer.
 static bool fits_double() { return P <= 53; }
 
-void newton_sqrt(mpf_t result, mpf_t x) {
+void newton_sqrt(mpf_t result, mpf_t x, mpf_t u) {
     if (fits_double()) {
         mpf_set_d(result, std::sqrt(mpf_get_d(x)));
         return;
@@ -55,7 +55,7 @@ void newton_sqrt(mpf_t result, mpf_t x) {
     mpf_add(result, r, t);
 }
 
-void newton_div(mpf_t quotient, mpf_t a, mpf_t b) {
+void newton_div(mpf_t quotient, mpf_t a, mpf_t b, mpf_t u) {
     if (fits_double()) {
         mpf_set_d(quotient, mpf_get_d(a) / mpf_get_d(b));
         return;

@@ -33,9 +33,12 @@ inline long agm_guard_bits(int n) { return n + 4 > AGM_MIN_GUARD_BITS ? n + 4 : 
 // Precision of every AGM number and of the kernels' results, bits.
 inline long agm_prec() { return P + agm_guard_bits(agm_iterations(P)); }
 
-// Scratch numbers of the kernels: u at agm_prec() bits, r and t at
-// ladder_scratch_bits(agm_prec()). Their values between calls mean nothing.
-extern mpf_t u, r, t;
+// Scratch numbers of the kernels, at ladder_scratch_bits(agm_prec()) bits.
+// Their values between calls mean nothing. The one full-precision scratch
+// number each kernel needs is the caller's: the AGM always has one of its
+// own numbers free at a kernel call, and lending it saves a number of
+// agm_prec() bits at the memory peak.
+extern mpf_t r, t;
 
 // The library forms a float product or sum at its destination's precision
 // and truncates the operands to that; an operand's own precision, as set with
@@ -45,11 +48,13 @@ extern mpf_t u, r, t;
 
 // result <- sqrt(x), x > 0, result distinct from x. x's value is untouched;
 // its precision is lowered during the call and set back to agm_prec().
-void newton_sqrt(mpf_t result, mpf_t x);
+// scratch, at agm_prec() bits and distinct from both, is overwritten.
+void newton_sqrt(mpf_t result, mpf_t x, mpf_t scratch);
 
 // quotient <- a / b, b != 0; quotient may be a. b's value is untouched; its
 // precision is left lowered (to its last Newton step's half precision), so a
-// caller that writes to b afterwards must set it back first.
-void newton_div(mpf_t quotient, mpf_t a, mpf_t b);
+// caller that writes to b afterwards must set it back first. scratch, at
+// agm_prec() bits and distinct from the others, is overwritten.
+void newton_div(mpf_t quotient, mpf_t a, mpf_t b, mpf_t scratch);
 
 }  // namespace agm

@@ -47,62 +47,62 @@ INSTANTIATE_TEST_SUITE_P(Precisions, AgmKernels,
 TEST_P(AgmKernels, SquareRootMatchesLibraryRoot) {
     Random random;
     const long wp = agm_prec();
-    mpf_t x, root, exact;
-    mpf_inits(x, root, nullptr);
+    mpf_t x, root, scratch, exact;
+    mpf_inits(x, root, scratch, nullptr);
     mpf_init2(exact, static_cast<mp_bitcnt_t>(wp + 64));
     for (int i = 0; i < 20; ++i) {
         random.uniform(x, static_cast<unsigned long>(i % 3));  // [0,1), [1,2), [2,3)
         if (mpf_sgn(x) == 0) continue;
         const mp_bitcnt_t prec_before = mpf_get_prec(x);
-        newton_sqrt(root, x);
+        newton_sqrt(root, x, scratch);
         EXPECT_EQ(mpf_get_prec(x), prec_before) << "x's precision not restored";
         mpf_sqrt(exact, x);
         // The double branch holds 53 bits; the ladder a few units at wp bits.
         const double units = P <= 53 ? units_apart(root, exact, 51) : units_apart(root, exact, wp - 3);
         EXPECT_LT(units, 1.0) << "P=" << P << " seed=" << random.seed << " i=" << i;
     }
-    mpf_clears(x, root, exact, nullptr);
+    mpf_clears(x, root, scratch, exact, nullptr);
 }
 
 TEST_P(AgmKernels, QuotientMatchesLibraryQuotientInPlaceOrNot) {
     Random random;
     const long wp = agm_prec();
-    mpf_t a, b, b_copy, quotient, exact;
-    mpf_inits(a, b, b_copy, quotient, nullptr);
+    mpf_t a, b, b_copy, quotient, scratch, exact;
+    mpf_inits(a, b, b_copy, quotient, scratch, nullptr);
     mpf_init2(exact, static_cast<mp_bitcnt_t>(wp + 64));
     for (int i = 0; i < 20; ++i) {
         random.uniform(a, 5);
         random.uniform(b, 0);
         mpf_set(b_copy, b);
         mpf_div(exact, a, b);
-        newton_div(quotient, a, b);  // lowers b's precision, as the program allows
+        newton_div(quotient, a, b, scratch);  // lowers b's precision, as the program allows
         const double units = P <= 53 ? units_apart(quotient, exact, 51)
                                      : units_apart(quotient, exact, wp - 3);
         EXPECT_LT(units, 1.0) << "P=" << P << " seed=" << random.seed << " i=" << i;
-        newton_div(a, a, b_copy);
+        newton_div(a, a, b_copy, scratch);
         EXPECT_EQ(mpf_cmp(a, quotient), 0) << "in place differs, P=" << P;
     }
-    mpf_clears(a, b, b_copy, quotient, exact, nullptr);
+    mpf_clears(a, b, b_copy, quotient, scratch, exact, nullptr);
 }
 
 TEST(AgmKernelsInDoubles, LeaveScratchAlone) {
     // Up to 53 bits (11 digits) both kernels work in doubles only.
     for (int prec : {16, 52, 53}) {
         agm_create(prec);
+        mpf_t x, y, u;
+        mpf_inits(x, y, u, nullptr);
         mpf_set_ui(u, 7);
         mpf_set_ui(r, 8);
         mpf_set_ui(t, 9);
-        mpf_t x, y;
-        mpf_inits(x, y, nullptr);
         mpf_set_d(x, 0.75);
-        newton_sqrt(y, x);
+        newton_sqrt(y, x, u);
         EXPECT_EQ(mpf_get_d(y), std::sqrt(0.75));
-        newton_div(y, y, x);
+        newton_div(y, y, x, u);
         EXPECT_EQ(mpf_get_d(y), std::sqrt(0.75) / 0.75);
         EXPECT_EQ(mpf_cmp_ui(u, 7), 0);
         EXPECT_EQ(mpf_cmp_ui(r, 8), 0);
         EXPECT_EQ(mpf_cmp_ui(t, 9), 0);
-        mpf_clears(x, y, nullptr);
+        mpf_clears(x, y, u, nullptr);
         agm_release();
     }
 }
