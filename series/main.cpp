@@ -197,7 +197,9 @@ int main(int argc, char** argv) {
     if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
     exit_when_memory_runs_out(argv[0]);
 
-    progress_start(argv[0], static_cast<unsigned long>(run.n));
+    // The trace goes to standard output during the splitting, as often as
+    // not to the same terminal: no progress line across it.
+    if (!(output & 2)) progress_start(argv[0], static_cast<unsigned long>(run.n));
     if (run.threads == 1)
         run_one_thread(run);
     else
