@@ -11,12 +11,12 @@
 #include <ctime>
 
 #include "arguments.h"
+#include "digits.h"
 #include "memory.h"
 #include "newton.h"
 #include "output_check.h"
 #include "parallel_split.h"
 #include "progress.h"
-#include "digits.h"
 #include "run_both.h"
 #include "split.h"
 #include "terms.h"
