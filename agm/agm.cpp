@@ -31,8 +31,19 @@ void agm_release() {
     mpf_clear(a2);
 }
 
+// The kernels leave some numbers at a lowered precision (s after the
+// division); the library releases a number by the size its precision tells,
+// so each gets back the precision it was created with first.
 void agm_release_all_but_pi() {
-    for (mpf_ptr x : {A, B, b2, c, s, r, t}) mpf_clear(x);
+    const auto scratch = static_cast<mp_bitcnt_t>(ladder_scratch_bits(agm_prec()));
+    for (mpf_ptr x : {A, B, b2, c, s}) {
+        mpf_set_prec_raw(x, static_cast<mp_bitcnt_t>(agm_prec()));
+        mpf_clear(x);
+    }
+    for (mpf_ptr x : {r, t}) {
+        mpf_set_prec_raw(x, scratch);
+        mpf_clear(x);
+    }
 }
 
 void agm_setup() {

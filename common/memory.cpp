@@ -1,29 +1,48 @@
 #include "memory.h"
 
 #include <gmp.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "fatal_line.h"
+
+#ifdef PI_CHECK_RELEASE_SIZE
+// The sanitizer runtime's record of a live block's requested size.
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* block);
+#endif
 
 namespace {
 
 // Fitted to measured peaks (see the README's memory table), with a margin.
 constexpr double AGMPI_BYTES_PER_DIGIT = 6.6;
-constexpr double PEAK_PER_INTEGER = 7.8;
-constexpr double THREADED_PEAK_PER_INTEGER = 12.8;
 
-constexpr double GIB = 1024.0 * 1024.0 * 1024.0;
+constexpr double MIB = 1024.0 * 1024.0, GIB = 1024.0 * MIB;
 
-// The kB values of /proc/meminfo's fields; false where the file is missing or
-// lacks MemTotal.
-bool read_meminfo(double* total, double* free) {
+// Bytes for a message: "61.5 GiB", or "34.9 MiB" below a GiB, where a
+// process limit may be.
+struct Amount {
+    char text[32];
+    explicit Amount(double bytes) {
+        if (bytes >= GIB)
+            std::snprintf(text, sizeof text, "%.1f GiB", bytes / GIB);
+        else
+            std::snprintf(text, sizeof text, "%.1f MiB", bytes / MIB);
+    }
+};
+
+// The kB values of /proc/meminfo's fields, as bytes; false where the file is
+// missing or lacks MemTotal.
+bool read_meminfo(MachineMemory* machine) {
     std::FILE* file = std::fopen("/proc/meminfo", "r");
     if (!file) return false;
     double mem_total = -1, mem_available = -1, mem_free = 0, swap_total = 0, swap_free = 0;
@@ -41,89 +60,171 @@ bool read_meminfo(double* total, double* free) {
     // Kernels before 3.14 give no MemAvailable; MemFree undercounts, which
     // errs towards a warning.
     if (mem_available < 0) mem_available = mem_free;
-    *total = (mem_total + swap_total) * 1024;
-    *free = (mem_available + swap_free) * 1024;
+    machine->ram = mem_total * 1024;
+    machine->swap = swap_total * 1024;
+    machine->free = (mem_available + swap_free) * 1024;
     return true;
+}
+
+// A resource limit's soft value in bytes, 0 where there is none.
+double read_rlimit(int resource) {
+    struct rlimit limit;
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+    return static_cast<double>(limit.rlim_cur);
+}
+
+// The mount point of the control-group hierarchy that holds the memory
+// controller (version 1) or of the unified one (version 2), and the root of
+// the hierarchy it shows, from /proc/self/mountinfo. Fields: id, parent,
+// device, root, mount point, options, optional fields, "-", type, source,
+// super options.
+bool find_cgroup_mount(bool v2, std::string* mount_point, std::string* root) {
+    std::ifstream mountinfo("/proc/self/mountinfo");
+    for (std::string line; std::getline(mountinfo, line);) {
+        const size_t dash = line.find(" - ");
+        if (dash == std::string::npos) continue;
+        std::istringstream before(line.substr(0, dash)), after(line.substr(dash + 3));
+        std::string id, parent, device, type, source, options;
+        before >> id >> parent >> device >> *root >> *mount_point;
+        after >> type >> source >> options;
+        if (v2 ? type == "cgroup2" : type == "cgroup" && ("," + options + ",").find(",memory,") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// The smallest memory limit on the process's control group and its
+// ancestors, bytes, 0 where none is set; *file names the file read.
+double read_cgroup_limit(const char** file) {
+    std::ifstream groups("/proc/self/cgroup");
+    double smallest = 0;
+    for (std::string line; std::getline(groups, line);) {
+        // "0::PATH" is version 2; "N:CONTROLLERS:PATH" version 1.
+        const size_t first = line.find(':'), second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const bool v2 = line.compare(0, first, "0") == 0 && controllers.empty();
+        if (!v2 && ("," + controllers + ",").find(",memory,") == std::string::npos) continue;
+        std::string mount_point, root, path = line.substr(second + 1);
+        if (!find_cgroup_mount(v2, &mount_point, &root)) continue;
+        if (root != "/" && path.compare(0, root.size(), root) == 0) path.erase(0, root.size());
+        const char* name = v2 ? "memory.max" : "memory.limit_in_bytes";
+        // The group's own limit and every ancestor's bind; a group hidden from
+        // this mount (a container's namespace) shows as its nearest ancestor.
+        for (;;) {
+            std::ifstream limit_file(mount_point + path + "/" + name);
+            std::string value;
+            // "max" (version 2) or about 2^63 (version 1) is no limit.
+            if (limit_file >> value && value != "max") {
+                const double bytes = std::strtod(value.c_str(), nullptr);
+                if (bytes > 0 && bytes < 0x1p60 && (smallest == 0 || bytes < smallest)) {
+                    smallest = bytes;
+                    *file = name;
+                }
+            }
+            const size_t slash = path.find_last_of('/');
+            if (slash == std::string::npos || path.empty() || path == "/") break;
+            path.erase(slash);
+        }
+    }
+    return smallest;
 }
 
 const char* program_name = "pi";
 
+void out_of_memory(size_t size) {
+    print_fatal_line("%s: out of memory: could not allocate %zu bytes\n", program_name, size);
+    std::_Exit(1);
+}
+
+#ifdef PI_CHECK_RELEASE_SIZE
+// The library hands back each block with the size it believes it has; an
+// allocator may rely on that. The sanitizer's allocator knows the true size.
+void check_size(void* block, size_t size) {
+    const size_t allocated = __sanitizer_get_allocated_size(block);
+    if (allocated != size) {
+        std::fprintf(stderr, "%s: a block of %zu bytes released as %zu bytes\n", program_name,
+                     allocated, size);
+        std::abort();
+    }
+}
+#else
+void check_size(void*, size_t) {}
+#endif
+
 void* allocate(size_t size) {
     void* block = std::malloc(size);
-    if (!block && size > 0) {
-        std::fprintf(stderr, "%s: out of memory: could not allocate %zu bytes\n", program_name, size);
-        std::_Exit(1);
-    }
+    if (!block && size > 0) out_of_memory(size);
     return block;
 }
 
-void* reallocate(void* block, size_t, size_t size) {
+void* reallocate(void* block, size_t old_size, size_t size) {
+    check_size(block, old_size);
     void* moved = std::realloc(block, size);
-    if (!moved && size > 0) {
-        std::fprintf(stderr, "%s: out of memory: could not allocate %zu bytes\n", program_name, size);
-        std::_Exit(1);
-    }
+    if (!moved && size > 0) out_of_memory(size);
     return moved;
 }
 
-void release(void* block, size_t) { std::free(block); }
+void release(void* block, size_t size) {
+    check_size(block, size);
+    std::free(block);
+}
 
 }  // namespace
-
-// What a process takes whatever the count: code, libraries, stdio, and at
-// small counts the allocator's slack among blocks below its mmap threshold.
-constexpr double FIXED_BYTES = 16.0 * 1024 * 1024;
 
 double agmpi_peak_bytes(long long digits) {
     // Six numbers of P bits (0.415 bytes a digit each) and a product's
     // scratch: at most 5.5 bytes a digit beyond the fixed part measured
     // from 10^7 to 10^9 digits, printed or not; 6.6 leaves 20 %.
-    return AGMPI_BYTES_PER_DIGIT * static_cast<double>(digits) + FIXED_BYTES;
-}
-
-double bsplitpi_peak_bytes(long long digits, int threads) {
-    // The peak is the root combination, a multiple of the integers' size:
-    // p(0, n), n = digits / 14.18 terms, has n (3 log2 n + 48.95) bits
-    // (Stirling), about 1.03 bytes a digit at 10^8 and 1.12 at 10^9.
-    const double n = std::max(static_cast<double>(digits) / 14.18, 2.0);
-    const double integer_bytes = n * (3 * std::log2(n) + 48.95) / 8;
-    // Measured from 10^7 to 10^9 digits, printed or not, the peak is at most
-    // 7.04 times that with one thread; with 2 to 8 threads, where the halves'
-    // combinations run side by side, 11.6 times, and a little more with
-    // every doubling of the threads (13.3 at 8). 10 % on top.
-    const double per_integer =
-        threads > 1 ? THREADED_PEAK_PER_INTEGER + std::log2(threads) - 1 : PEAK_PER_INTEGER;
-    return per_integer * integer_bytes + FIXED_BYTES;
+    return AGMPI_BYTES_PER_DIGIT * static_cast<double>(digits) + FIXED_PEAK_BYTES;
 }
 
 MachineMemory machine_memory() {
-    MachineMemory machine{0, 0};
-    if (read_meminfo(&machine.total, &machine.free)) return machine;
-    const long page = sysconf(_SC_PAGESIZE), pages = sysconf(_SC_PHYS_PAGES),
-               free_pages = sysconf(_SC_AVPHYS_PAGES);
-    if (page > 0 && pages > 0) {
-        machine.total = static_cast<double>(page) * static_cast<double>(pages);
-        machine.free = free_pages > 0 ? static_cast<double>(page) * static_cast<double>(free_pages)
-                                      : machine.total;
+    MachineMemory machine{0, 0, 0, 0, 0, 0, ""};
+    if (!read_meminfo(&machine)) {
+        const long page = sysconf(_SC_PAGESIZE), pages = sysconf(_SC_PHYS_PAGES),
+                   free_pages = sysconf(_SC_AVPHYS_PAGES);
+        if (page > 0 && pages > 0) {
+            machine.ram = static_cast<double>(page) * static_cast<double>(pages);
+            machine.free = free_pages > 0 ? static_cast<double>(page) * static_cast<double>(free_pages)
+                                          : machine.ram;
+        }
     }
+    machine.address_space = read_rlimit(RLIMIT_AS);
+    machine.data = read_rlimit(RLIMIT_DATA);
+    machine.cgroup = read_cgroup_limit(&machine.cgroup_file);
     return machine;
+}
+
+MemoryLimit memory_limit(const MachineMemory& machine) {
+    MemoryLimit limit{0, "", ""};
+    const auto bind = [&limit](double bytes, const char* holder, const char* name) {
+        if (bytes > 0 && (limit.bytes == 0 || bytes < limit.bytes)) limit = {bytes, holder, name};
+    };
+    bind(machine.ram > 0 ? machine.ram + machine.swap : 0, "this machine has", "memory and swap");
+    bind(machine.address_space, "the process may use", "ulimit -v");
+    bind(machine.data, "the process may use", "ulimit -d");
+    bind(machine.cgroup, "its control group may use", machine.cgroup_file);
+    return limit;
 }
 
 bool memory_suffices(const char* program, long long digits, double peak_bytes,
                      const MachineMemory& machine) {
-    if (machine.total <= 0) return true;  // nothing to compare with
-    if (peak_bytes > machine.total) {
-        std::fprintf(stderr,
-                     "%s: %lld digits need about %.1f GiB of memory; this machine has %.1f GiB "
-                     "(memory and swap)\n",
-                     program, digits, peak_bytes / GIB, machine.total / GIB);
+    const MemoryLimit limit = memory_limit(machine);
+    if (limit.bytes > 0 && peak_bytes > limit.bytes) {
+        std::fprintf(stderr, "%s: %lld digits need about %s of memory; %s %s (%s)\n", program,
+                     digits, Amount(peak_bytes).text, limit.holder, Amount(limit.bytes).text,
+                     limit.name);
         return false;
     }
-    if (peak_bytes > machine.free)
+    if (machine.ram > 0 && peak_bytes > machine.ram)
         std::fprintf(stderr,
-                     "%s: warning: %lld digits need about %.1f GiB of memory; %.1f GiB is free "
-                     "now\n",
-                     program, digits, peak_bytes / GIB, machine.free / GIB);
+                     "%s: warning: %lld digits need about %s of memory, more than the %s of "
+                     "physical memory: the run will page heavily\n",
+                     program, digits, Amount(peak_bytes).text, Amount(machine.ram).text);
+    else if (machine.free > 0 && peak_bytes > machine.free)
+        std::fprintf(stderr, "%s: warning: %lld digits need about %s of memory; %s is free now\n",
+                     program, digits, Amount(peak_bytes).text, Amount(machine.free).text);
     return true;
 }
 

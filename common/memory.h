@@ -1,31 +1,54 @@
 #pragma once
-// Memory: what the machine has, whether a run's estimated peak fits it, and a
-// clean end when the library cannot get memory mid-run.
+// Memory: what bounds the process, whether a run's estimated peak fits it, and
+// a clean end when the library cannot get memory mid-run.
 
-// Bytes of memory and swap the machine has in all, and of those, how many are
-// free now (available memory plus free swap).
+// Every bound on the process's memory, bytes; 0 where a bound is absent or
+// could not be read.
 struct MachineMemory {
-    double total;
-    double free;
+    double ram;            // physical memory
+    double swap;           // swap space
+    double free;           // memory available now plus free swap
+    double address_space;  // the process's address-space limit (RLIMIT_AS, ulimit -v)
+    double data;           // the process's data limit (RLIMIT_DATA, ulimit -d)
+    double cgroup;         // its control group's limit, the smallest along its path
+    const char* cgroup_file;  // where that limit stands: memory.max or memory.limit_in_bytes
 };
 
-// From /proc/meminfo, or from sysconf where that cannot be read (no swap then).
-// A total of 0 means neither could tell.
+// From /proc/meminfo (or sysconf, without swap, where that cannot be read),
+// getrlimit and the control-group files of /proc/self/cgroup.
 MachineMemory machine_memory();
 
-// Estimated peak resident memory of a run, bytes, digits printed or not: a
-// fit to peaks measured from 10^6 to 10^9 digits, erring on the large side.
-double agmpi_peak_bytes(long long digits);
-double bsplitpi_peak_bytes(long long digits, int threads);
+// The bound that binds: the smallest of memory and swap, the process's two
+// limits and the control group's. bytes is 0 where none is known; `holder`
+// and `name` describe it for a message ("this machine has", "memory and swap").
+struct MemoryLimit {
+    double bytes;
+    const char* holder;
+    const char* name;
+};
+MemoryLimit memory_limit(const MachineMemory& machine);
 
-// Compares a run's estimated peak with the machine. Above its total: one line
-// on stderr naming both, and false (the run must not start). Above what is
-// free now: one warning line on stderr, and true. Otherwise silent and true.
+// What a process takes whatever the count: code, libraries, stdio, and at
+// small counts the allocator's slack among blocks below its mmap threshold.
+constexpr double FIXED_PEAK_BYTES = 16.0 * 1024 * 1024;
+
+// Estimated peak resident memory of an agmpi run, bytes, digits printed or
+// not: a fit to peaks measured from 10^6 to 10^9 digits, erring on the large
+// side. bsplitpi's estimate is series_peak_bytes, beside its term count.
+double agmpi_peak_bytes(long long digits);
+
+// Compares a run's estimated peak with the machine. Above the binding limit:
+// one line on stderr naming the limit, and false (the run must not start).
+// Above physical memory: one warning line on stderr that the run will page
+// heavily, and true; else above what is free now: one warning line saying so,
+// and true. Otherwise silent and true.
 bool memory_suffices(const char* program, long long digits, double peak_bytes,
                      const MachineMemory& machine);
 
 // From here on an allocation the library cannot satisfy prints one line on
 // stderr naming the program and the size asked for, and exits with status 1.
+// In builds with AddressSanitizer a release told another size than the block
+// was allocated with stops the program too.
 void exit_when_memory_runs_out(const char* program);
 
 // Hands the pages of freed blocks back to the system. Each thread allocates

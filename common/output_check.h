@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fatal_line.h"
+
 // Flushes standard output. Where that or an earlier write failed, prints one
 // line on stderr naming the error and returns false. Call it last: the error
 // flag it reads stays set from the first failed write on.
@@ -16,6 +18,6 @@ inline bool standard_output_complete(const char* program) {
     // The last line is always still buffered here, so the flush retries and
     // errno names the cause; EIO stands in should it not.
     const int error = errno != 0 ? errno : EIO;
-    std::fprintf(stderr, "%s: cannot write standard output: %s\n", program, std::strerror(error));
+    print_fatal_line("%s: cannot write standard output: %s\n", program, std::strerror(error));
     return false;
 }

@@ -6,8 +6,9 @@
 # sanitized run leaves out bsplitpi's every-count sweep: 20,001 processes,
 # each paying the sanitizer's start-up (40-90 ms), would take half an hour;
 # the release run covers it, and the sanitized run checks the spread counts.
-# It also leaves out the run under a small address-space limit, which the
-# sanitizers' own reservations could never start in.
+# It also leaves out the two runs under a small address-space limit: the
+# sanitizers' own reservations could never start in it, and their allocator
+# stops the program where the library's allocation should fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)

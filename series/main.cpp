@@ -52,27 +52,48 @@ long long now(int threads) {
         .count();
 }
 
-// p, q, g for terms 1 to n, and beside() done too (see split_series_parallel).
-void split(Run& run, series::BesideTask beside = nullptr) {
+// The root of a one-thread splitting: the halves, their freed memory handed
+// back, then the leanest combination, since the root's sets the run's peak.
+void split_root(Run& run) {
+    using namespace series;
+    const auto n = static_cast<unsigned long>(run.n), m = n / 2;
+    mpz_t p2, q2, g2;
+    mpz_init(p2);
+    mpz_init(q2);
+    mpz_init(g2);
+    split_series(run.p, run.q, run.g, 0, m, 1);
+    split_series(p2, q2, g2, m, n, 0);
+    release_free_memory();
+    combine_halves(run.p, run.q, run.g, p2, q2, g2, 0, true);
+    progress_combined(n);
+}
+
+// p, q, g for terms 1 to n, and beside() done too.
+void split(Run& run, series::BesideTask beside) {
     using namespace series;
     mpz_init(run.p);
     mpz_init(run.q);
     mpz_init(run.g);
-    if (run.n > 0) {
-        split_series_parallel(run.p, run.q, run.g, 0, static_cast<unsigned long>(run.n), 0,
-                              run.threads, beside);
-    } else {
+    if (run.n == 0) {
         mpz_set_ui(run.p, 1);
         mpz_set_ui(run.q, 0);
         mpz_set_ui(run.g, 1);
         if (beside) beside();
+    } else if (output & 2) {
+        // The trace keeps one thread's order: the splitting stays in one.
+        const auto whole = [&run] {
+            split_series(run.p, run.q, run.g, 0, static_cast<unsigned long>(run.n), 0);
+        };
+        if (beside)
+            run_both(beside, whole);
+        else
+            whole();
+    } else if (run.threads == 1 && run.n > 1) {
+        split_root(run);
+    } else {
+        split_series_parallel(run.p, run.q, run.g, 0, static_cast<unsigned long>(run.n), 0,
+                              run.threads, beside);
     }
-}
-
-// Creates num and den at the default precision, which is set.
-void create_floats(Run& run) {
-    mpf_init(run.num);
-    mpf_init(run.den);
 }
 
 // Adds term 0 and scales; then pi = num sqrt(640320) / den.
@@ -92,66 +113,60 @@ void to_float(Run& run) {
     mpz_clear(run.g);
 }
 
-void run_one_thread(Run& run) {
-    using namespace series;
-    run.t[0] = now(1);
-    split(run);
-    run.t[1] = now(1);
-    progress_step("integer to float");
-    mpf_set_default_prec(static_cast<mp_bitcnt_t>(precision_bits(run.digits)));
-    create_floats(run);
-    newton_create_scratch();
-    to_float(run);
-    run.t[2] = now(1);
-    progress_step("final square root");
-    newton_sqrt_ui(u, 640320);
-    run.t[3] = now(1);
-    progress_step("final multiplication");
-    mpf_mul(run.num, run.num, u);
-    run.t[4] = now(1);
-    progress_step("final division");
-    newton_quot(run.num, run.num, run.den);
-    run.t[5] = now(1);
+// Both pieces of work, side by side with threads, else one after the other.
+template <class First, class Second>
+void side_by_side(bool threaded, First first, Second second) {
+    if (threaded) {
+        series::run_both(first, second);
+    } else {
+        first();
+        second();
+    }
 }
 
-// The same operations on the same numbers, so the same values. The square
-// root needs nothing from the series: it runs beside the splitting's last
-// combination, so its line is only the wait for it afterwards. The divisor's
-// reciprocal runs beside the multiplication, whose line ends when the product
-// is done. The scratch numbers are used by one thread at a time: by the root
-// until the splitting returns, then r and t by the reciprocal while the
-// product reads u.
-void run_threads(Run& run) {
+// The run's steps, in order. With threads the work and the values are the
+// same, and two steps move beside others: the square root needs nothing from
+// the series, so it runs beside the splitting's last combination and its line
+// is only the wait for it afterwards; the divisor's reciprocal runs beside the
+// multiplication, whose line ends when the product is done. The scratch
+// numbers are used by one thread at a time: by the root until the splitting
+// returns, then r and t by the reciprocal while the product reads u.
+void compute(Run& run) {
     using namespace series;
-    const int threads = run.threads;
-    run.t[0] = now(threads);
-    mpf_set_default_prec(static_cast<mp_bitcnt_t>(precision_bits(run.digits)));
-    split(run, [] {
+    const bool threaded = run.threads > 1;
+    const auto prec = static_cast<mp_bitcnt_t>(precision_bits(run.digits));
+    const auto root = [] {
         newton_create_scratch();
         newton_sqrt_ui(u, 640320);
-    });
-    run.t[1] = now(threads);
+    };
+    run.t[0] = now(run.threads);
+    if (threaded) mpf_set_default_prec(prec);  // for the root beside the splitting
+    split(run, threaded ? +root : nullptr);
+    run.t[1] = now(run.threads);
     progress_step("integer to float");
-    create_floats(run);
+    mpf_set_default_prec(prec);
+    mpf_init(run.num);
+    mpf_init(run.den);
+    if (!threaded) newton_create_scratch();
     to_float(run);
-    run.t[2] = now(threads);
-    run.t[3] = now(threads);
-    progress_step("final multiplication and division");
-    const long wp = static_cast<long>(mpf_get_prec(run.num));
-    if (wp <= 53) {
-        mpf_mul(run.num, run.num, u);
-        run.t[4] = now(threads);
-        newton_quot(run.num, run.num, run.den);
-    } else {
-        run_both(
-            [&] {
-                mpf_mul(run.num, run.num, u);
-                run.t[4] = now(threads);
-            },
-            [&] { newton_reciprocal(run.den, wp); });
-        newton_quot_finish(run.num, run.num, run.den, wp);
+    run.t[2] = now(run.threads);
+    if (!threaded) {
+        progress_step("final square root");
+        newton_sqrt_ui(u, 640320);
     }
-    run.t[5] = now(threads);
+    run.t[3] = now(run.threads);
+    progress_step(threaded ? "final multiplication and division" : "final multiplication");
+    const long wp = static_cast<long>(mpf_get_prec(run.num));
+    side_by_side(
+        threaded,
+        [&] {
+            mpf_mul(run.num, run.num, u);
+            run.t[4] = now(run.threads);
+            progress_step("final division");
+        },
+        [&] { newton_reciprocal(run.den, wp); });
+    newton_quot_finish(run.num, run.num, run.den, wp);
+    run.t[5] = now(run.threads);
 }
 
 // Releases every number but pi, which the printing alone needs: its own
@@ -193,17 +208,14 @@ int main(int argc, char** argv) {
     run.threads = 1;
     if (argc > 3 && !read_thread_count(argv[0], argv[3], &run.threads)) return 1;
     run.n = series_terms(run.digits);
-    const double peak = bsplitpi_peak_bytes(run.digits, run.threads);
+    const double peak = series_peak_bytes(run.digits, run.threads);
     if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
     exit_when_memory_runs_out(argv[0]);
 
     // The trace goes to standard output during the splitting, as often as
     // not to the same terminal: no progress line across it.
     if (!(output & 2)) progress_start(argv[0], static_cast<unsigned long>(run.n));
-    if (run.threads == 1)
-        run_one_thread(run);
-    else
-        run_threads(run);
+    compute(run);
     progress_stop();
     release_all_but_pi(run);
     report(run, output);

@@ -16,6 +16,12 @@ void newton_create_scratch() {
 }
 
 void newton_release_scratch() {
+    // The kernels leave r and t at a lowered precision; the library releases
+    // a number by the size its precision tells, so they get u's back, the
+    // precision all three were created with.
+    const mp_bitcnt_t created = mpf_get_prec(u);
+    mpf_set_prec_raw(r, created);
+    mpf_set_prec_raw(t, created);
     mpf_clear(u);
     mpf_clear(r);
     mpf_clear(t);
@@ -27,10 +33,9 @@ void newton_sqrt_ui(mpf_t result, unsigned long x) {
     // raw, so it tells the room all three have.
     const long room = static_cast<long>(mpf_get_prec(u));
     assert(wp <= room && "result more precise than the scratch");
-    if (wp <= 53) {
-        mpf_set_d(result, std::sqrt(static_cast<double>(x)));
-        return;
-    }
+    // The library reports at least one limb's bits (64). At fewer than 2
+    // LADDER_START_BITS the climb has no step and the final step starts
+    // from the double seed, which holds them.
     Ladder ladder = ladder_descent(wp);
     set_prec_within(r, 53, room);
     mpf_set_d(r, 1.0 / std::sqrt(static_cast<double>(x)));
@@ -94,10 +99,6 @@ void newton_quot_finish(mpf_t quotient, const mpf_t a, const mpf_t b, long wp) {
 
 void newton_quot(mpf_t quotient, const mpf_t a, const mpf_t b) {
     const long wp = static_cast<long>(mpf_get_prec(quotient));
-    if (wp <= 53) {
-        mpf_set_d(quotient, mpf_get_d(a) / mpf_get_d(b));
-        return;
-    }
     newton_reciprocal(b, wp);
     newton_quot_finish(quotient, a, b, wp);
 }

@@ -25,7 +25,7 @@ void newton_sqrt_ui(mpf_t result, unsigned long x);
 void newton_quot(mpf_t quotient, const mpf_t a, const mpf_t b);
 
 // newton_quot in two parts, for a caller that has other work to do while the
-// reciprocal climbs (wp = mpf_get_prec(quotient) > 53): newton_reciprocal
+// reciprocal climbs (wp = mpf_get_prec(quotient)): newton_reciprocal
 // leaves 1/b in r to half of wp, reading b and using r and t only;
 // newton_quot_finish then reads a and writes the quotient, using u, r, t.
 void newton_reciprocal(const mpf_t b, long wp);

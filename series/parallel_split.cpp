@@ -44,43 +44,21 @@ void combine_in_lanes(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, i
 
 void split_series_parallel(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, int gflag,
                            int threads, BesideTask beside) {
-    if (b - a == 1 || (output & 2)) {
-        if (beside && threads > 1)
-            run_both(beside, [&] { split_series(p, q, g, a, b, gflag); });
-        else {
-            split_series(p, q, g, a, b, gflag);
-            if (beside) beside();
-        }
+    if (threads <= 1 || b - a == 1) {
+        split_series(p, q, g, a, b, gflag);
+        if (beside) beside();
         return;
     }
     // The halves as split_series makes them; the right half, whose terms are
     // slightly longer, keeps the larger share of an odd thread count.
     const unsigned long m = (a + b) / 2;
+    const int left_threads = threads / 2, right_threads = threads - left_threads;
     mpz_t p2, q2, g2;
     mpz_init(p2);
     mpz_init(q2);
     mpz_init(g2);
-    if (threads <= 1) {
-        split_series(p, q, g, a, m, 1);
-        split_series(p2, q2, g2, m, b, gflag);
-        release_free_memory();
-        combine_halves(p, q, g, p2, q2, g2, gflag, true);
-        progress_combined(b - a);
-        if (beside) beside();
-        return;
-    }
-    const int left_threads = threads / 2, right_threads = threads - left_threads;
-    // A half on one thread is split_series itself: the leaner root
-    // combination is for the root alone.
-    const auto half = [](mpz_t x, mpz_t y, mpz_t z, unsigned long from, unsigned long to,
-                         int flag, int half_threads) {
-        if (half_threads == 1)
-            split_series(x, y, z, from, to, flag);
-        else
-            split_series_parallel(x, y, z, from, to, flag, half_threads);
-    };
-    run_both([&] { half(p, q, g, a, m, 1, left_threads); },
-             [&] { half(p2, q2, g2, m, b, gflag, right_threads); });
+    run_both([&] { split_series_parallel(p, q, g, a, m, 1, left_threads); },
+             [&] { split_series_parallel(p2, q2, g2, m, b, gflag, right_threads); });
     release_free_memory();
     combine_in_lanes(p, q, g, p2, q2, g2, gflag, beside);
     progress_combined(b - a);

@@ -14,11 +14,10 @@ namespace series {
 using BesideTask = void (*)();
 
 // split_series(p, q, g, a, b, gflag) with up to `threads` threads, a < b,
-// then beside() (if given) done too. A leaf, or the trace bit of `output`
-// set: split_series itself in the calling thread, so the trace keeps its
-// order, with beside() on a thread of its own where threads > 1. threads <= 1:
-// split_series' halves and combination in the calling thread, with the
-// halves' freed memory handed back before the combination.
+// then beside() (if given) done too, in the lane of the top combination that
+// has the shorter products. One thread, or a leaf: split_series itself, then
+// beside(). The trace bit of `output` must be clear: the trace's order is one
+// thread's.
 void split_series_parallel(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, int gflag,
                            int threads, BesideTask beside = nullptr);
 

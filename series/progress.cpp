@@ -6,8 +6,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <system_error>
+#include <exception>
 #include <thread>
+
+#include "fatal_line.h"
 
 namespace series {
 
@@ -29,7 +31,12 @@ std::condition_variable wake;
 bool stopping = false, painted = false;
 std::thread painter;
 
+bool terminal_is_ours() { return in_foreground(tcgetpgrp(STDERR_FILENO), getpgrp()); }
+
+// Paints only in the foreground, checked every time: the job may be moved
+// between foreground and background while it runs.
 void paint() {
+    if (!terminal_is_ours()) return;
     const char* now = step.load();
     if (now)
         std::fprintf(stderr, "\r\033[K%s: %s", program_name, now);
@@ -38,6 +45,7 @@ void paint() {
                      100.0 * static_cast<double>(done.load()) / static_cast<double>(total));
     std::fflush(stderr);
     painted = true;
+    note_painted_line(true);
 }
 
 // Repaints every quarter second until stopped; the first paint waits too, so
@@ -57,8 +65,8 @@ void progress_start(const char* program, unsigned long terms) {
     total = static_cast<unsigned long long>(terms) * levels;
     try {
         painter = std::thread(paint_until_stopped);
-    } catch (const std::system_error&) {
-        return;  // no display then
+    } catch (const std::exception&) {
+        return;  // no thread, no display
     }
     shown = true;
 }
@@ -74,10 +82,11 @@ void progress_stop() {
     wake.notify_one();
     painter.join();
     shown = false;
-    if (painted) {
+    if (painted && terminal_is_ours()) {
         std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
     }
+    note_painted_line(false);
 }
 
 }  // namespace series

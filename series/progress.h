@@ -1,8 +1,12 @@
 #pragma once
-// A run's progress on a terminal: while standard error is a terminal, a line
-// there shows the splitting's share done, then the final step under way, at
-// most four times a second, and is erased when the run stops it. Where
-// standard error is not a terminal nothing is written.
+// A run's progress on a terminal: while standard error is a terminal and the
+// process is in its foreground, a line there shows the splitting's share done,
+// then the final step under way, at most four times a second, and is erased
+// when the run stops it. Where standard error is not a terminal nothing is
+// written; in the background nothing is painted, so that the job neither
+// paints over the shell nor stops for terminal output.
+
+#include <sys/types.h>
 
 #include <atomic>
 
@@ -12,6 +16,12 @@ namespace progress_detail {
 extern std::atomic<bool> shown;
 extern std::atomic<unsigned long long> done;
 }  // namespace progress_detail
+
+// Whether a process of group own_group may paint on a terminal whose
+// foreground group is terminal_group (-1 where that could not be read).
+inline bool in_foreground(pid_t terminal_group, pid_t own_group) {
+    return terminal_group != -1 && terminal_group == own_group;
+}
 
 // Starts the display for a splitting of `terms` terms, if standard error is
 // a terminal.

@@ -1,5 +1,6 @@
 #pragma once
-// How many terms of the series a digit count needs.
+// How many terms of the series a digit count needs, and how large its
+// integers and its run grow.
 
 namespace series {
 
@@ -13,6 +14,11 @@ long series_terms(long long digits);
 // Bits of the longest integer the splitting of terms 1 to n makes, p(0, n)
 // times the final scaling's 53360, rounded up generously (a few words over).
 double series_integer_bits(long n);
+
+// Estimated peak resident memory of a run, bytes, digits printed or not: a
+// multiple of p(0, n)'s size fitted to peaks measured from 10^6 to 10^9
+// digits, erring on the large side.
+double series_peak_bytes(long long digits, int threads);
 
 // Largest digit count whose integers the library can hold (its integers count
 // their limbs in an int) and whose floats it can hold: about 1.4e10 digits

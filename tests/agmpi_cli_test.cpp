@@ -1,13 +1,16 @@
 // agmpi as a user runs it: whole reports with the timing figures masked, the
 // digits against true pi, exit statuses, and bad input.
 
+#include <gmp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <string>
 
 #include "pi_reference.h"
 #include "arguments.h"
 #include "digits.h"
+#include "fatal_line.h"
 #include "memory.h"
 #include "run_program.h"
 
@@ -126,26 +129,44 @@ TEST(AgmpiCli, DigitsLostToAFullDiskAreAFailure) {
 
 TEST(AgmpiCli, CountBeyondTheMachinesMemoryIsRefusedAtOnce) {
     const long long digits = MAX_FLOAT_DIGITS;
-    if (agmpi_peak_bytes(digits) <= machine_memory().total)
-        GTEST_SKIP() << "this machine holds even the largest count";
+    const MemoryLimit limit = memory_limit(machine_memory());
+    if (agmpi_peak_bytes(digits) <= limit.bytes) GTEST_SKIP() << "this machine holds even the largest count";
     const std::string count = std::to_string(digits);
     const ProgramRun run = run_program(AGMPI, {count, "0", "1"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     const std::string start = AGMPI + ": " + count + " digits need about ";
-    const std::string end = " GiB (memory and swap)\n";
+    const std::string end = " GiB (" + std::string(limit.name) + ")\n";
     EXPECT_EQ(run.err.compare(0, start.size(), start), 0) << run.err;
     ASSERT_GT(run.err.size(), start.size() + end.size());
     EXPECT_EQ(run.err.substr(run.err.size() - end.size()), end) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
 }
 
-TEST(AgmpiCli, MemoryRunningOutEndsWithOneLine) {
-    // 20 MB of address space is too little for three million digits' numbers.
+TEST(AgmpiCli, CountBeyondTheProcessLimitIsRefusedAtOnce) {
+    // 20,000 KiB of address space cannot hold three million digits' numbers
+    // (6.6 bytes a digit and 16 MiB estimated).
     const ProgramRun run =
         run_program("/bin/sh", {"-c", "ulimit -v 20000 && exec " + AGMPI + " 3000000 0 1"});
     EXPECT_EQ(run.status, 1);
-    const std::string start = AGMPI + ": out of memory: could not allocate ";
-    EXPECT_EQ(run.err.compare(0, start.size(), start), 0) << run.err;
-    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, AGMPI + ": 3000000 digits need about 34.9 MiB of memory; the process may "
+                               "use 19.5 MiB (ulimit -v)\n");
+}
+
+// Lowers the address-space limit below what the check saw, as for a run that
+// outgrows its estimate, with a progress line standing on the terminal, then
+// asks the library for 8 GiB.
+static void run_out_of_memory_mid_run() {
+    const struct rlimit limit = {1UL << 30, 1UL << 30};
+    setrlimit(RLIMIT_AS, &limit);
+    exit_when_memory_runs_out("agmpi");
+    note_painted_line(true);
+    mpz_t x;
+    mpz_init2(x, mp_bitcnt_t{1} << 36);
+}
+
+TEST(AgmpiCli, MemoryRunningOutMidRunEndsWithOneLineAtTheMargin) {
+    EXPECT_EXIT(run_out_of_memory_mid_run(), ::testing::ExitedWithCode(1),
+                "^\r\033\\[Kagmpi: out of memory: could not allocate 8589934592 bytes\n$");
 }

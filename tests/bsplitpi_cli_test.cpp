@@ -9,6 +9,7 @@
 
 #include "pi_reference.h"
 #include "memory.h"
+#include "progress.h"
 #include "terms.h"
 #include "run_program.h"
 #include "split_trace.h"
@@ -170,7 +171,7 @@ TEST(BsplitpiCli, DigitsLostToAClosedOutputAreAFailure) {
 
 TEST(BsplitpiCli, CountBeyondTheMachinesMemoryIsRefusedAtOnce) {
     const long long digits = series::series_max_digits();
-    if (bsplitpi_peak_bytes(digits, 1) <= machine_memory().total)
+    if (series::series_peak_bytes(digits, 1) <= memory_limit(machine_memory()).bytes)
         GTEST_SKIP() << "this machine holds even the largest count";
     const std::string count = std::to_string(digits);
     const ProgramRun run = run_program(BSPLITPI, {count, "1"});
@@ -206,4 +207,20 @@ TEST(BsplitpiCli, ProgressOnATerminalOnly) {
     std::fclose(file);
     std::remove(digits_file.c_str());
     EXPECT_EQ(digits_line(written), digits_line(piped.out));
+}
+
+TEST(BsplitpiCli, BackgroundRunPaintsNothingAndNeverStops) {
+    // A job in the background of a shell with job control, on a terminal set
+    // to stop background jobs that write to it: a paint would stop the job
+    // (wait then reports status 150, SIGTTOU), and none must show.
+    const std::string job = BSPLITPI + " 3000000 1 > /dev/null & wait $!; echo status=$?";
+    const ProgramRun tty = run_program(
+        "/usr/bin/script", {"-qec", "stty tostop; sh -c 'set -m; " + job + "'", "/dev/null"});
+    ASSERT_EQ(tty.status, 0) << tty.err;
+    EXPECT_EQ(tty.out, "status=0\r\n");
+
+    // The group that may paint is the terminal's foreground group, when known.
+    EXPECT_TRUE(series::in_foreground(4242, 4242));
+    EXPECT_FALSE(series::in_foreground(4242, 4243));
+    EXPECT_FALSE(series::in_foreground(-1, 4242));
 }
