@@ -1,0 +1,58 @@
+#pragma once
+// The transform's kernels, one table per instruction set. Every kernel works
+// on residues mod one prime held as doubles (see ntt_impl.h for the bounds);
+// all sets compute the same residues.
+
+#include <gmp.h>
+
+#include <cstddef>
+
+#include "primes.h"
+
+namespace mul {
+
+// Twiddle factors of one transform length L = R C for one prime and one
+// direction (see ntt_impl.h): start[j * 8 + i] = f w_L^(rev(j) i) and
+// step[j] = w_L^(8 rev(j)), j < R, i < 8, rev reversing log2 R bits;
+// f is 1 forward and 1/L inverse. Signed residues.
+struct Twiddles {
+    int k;  // L = 2^k
+    int row_bits;  // R = 2^row_bits
+    const double* start;
+    const double* step;
+};
+
+struct Kernels {
+    const char* name;
+    // Residues of the b-bit chunks of {a, an}, chunk i = bits [i b, i b + b),
+    // mod the prime, into out[0, L); chunks past the operand are 0. b <= 192.
+    void (*load)(double* out, std::size_t L, const mp_limb_t* a, std::size_t an, unsigned b,
+                 const Prime& prime);
+    // In-place transforms of length L = 2^k >= 64, in a fixed scrambled
+    // order; inverse(forward(x)) = x. scratch holds scratch_doubles(twiddles).
+    void (*forward)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch);
+    void (*inverse)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch);
+    // a[i] <- a[i] b[i] mod p, i < n, n a multiple of 8.
+    void (*pointwise)(double* a, const double* b, std::size_t n, const Prime& prime);
+    // Mixed-radix digits of the residues r[q][i], q < np, i in [from, to)
+    // (multiples of 8): r[q][i] becomes y_q in [0, p_q) with the value
+    // y_0 + p_0 (y_1 + p_1 (y_2 + ...)).
+    void (*garner)(double* const* r, int np, const Prime* primes, std::size_t from, std::size_t to);
+};
+
+// Doubles of scratch a transform needs: a buffer of max(R, C) rows of 8 lanes
+// and R rows of running twiddles.
+inline std::size_t scratch_doubles(const Twiddles& tw) {
+    const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R;
+    return 8 * ((R > C ? R : C) + R);
+}
+
+// The sets. The AVX ones are compiled for their instructions; nothing from a
+// header they include may be emitted there and shared (only plain data and
+// the functions of their own namespace cross over).
+const Kernels& portable_kernels();
+// nullptr where the build has no such set.
+const Kernels* avx2_kernels();
+const Kernels* avx512_kernels();
+
+}  // namespace mul

@@ -1,0 +1,341 @@
+#include "mul.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "check.h"
+#include "kernels.h"
+#include "primes.h"
+
+namespace mul {
+
+namespace {
+
+// Shorter operands than this many limbs go to GMP: below it GMP's own
+// products are faster (measured, see the README's engine section).
+constexpr std::size_t THRESHOLD_LIMBS = 1500;
+
+// Chunk widths up to 192 bits, four 48-bit pieces.
+constexpr unsigned MAX_CHUNK_BITS = 192;
+constexpr int MIN_K = 6, MAX_K = 2 * TABLE_BITS;
+
+std::atomic<const Kernels*> active{nullptr};
+std::atomic<std::uint64_t> failures{0}, refailures{0};
+std::atomic<bool> damage{false};
+
+const Kernels& kernels() {
+    const Kernels* k = active.load();
+    if (!k) {
+        __builtin_cpu_init();
+        if (avx512_kernels() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq"))
+            k = avx512_kernels();
+        else if (avx2_kernels() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+            k = avx2_kernels();
+        else
+            k = &portable_kernels();
+        active = k;
+    }
+    return *k;
+}
+
+// Blocks from GMP's allocator, so that a program's out-of-memory handling
+// covers the transform's scratch too.
+struct Block {
+    double* data = nullptr;
+    std::size_t bytes = 0;
+    explicit Block(std::size_t doubles) : bytes(doubles * sizeof(double)) {
+        void* (*allocate)(size_t);
+        mp_get_memory_functions(&allocate, nullptr, nullptr);
+        data = static_cast<double*>(allocate(bytes));
+    }
+    ~Block() {
+        void (*release)(void*, size_t);
+        mp_get_memory_functions(nullptr, nullptr, &release);
+        release(data, bytes);
+    }
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+};
+
+// How a product is cut: np primes, chunks of b bits, transforms of 2^k.
+struct Plan {
+    int np;
+    unsigned b;
+    int k;
+};
+
+std::size_t chunks(std::size_t limbs, unsigned b) { return (limbs * 64 + b - 1) / b; }
+
+// The cheapest plan that is exact. A coefficient of the product of chunk
+// sequences of lengths na, nb is a sum of min(na, nb) products of two chunks
+// below 2^b, so below min(na, nb) 2^(2b); the remaindering recovers it
+// exactly when that is below P = p_0 ... p_(np-1). With np primes to choose
+// from and b free, the coefficient count rarely lands just past a power of
+// two: a product a little longer takes one prime more rather than a
+// transform twice as long.
+Plan choose_plan(std::size_t an, std::size_t bn, bool square, int threads) {
+    const Prime* p = primes();
+    double log2_P[MAX_PRIMES + 1] = {0};
+    for (int q = 0; q < MAX_PRIMES; ++q) log2_P[q + 1] = log2_P[q] + std::log2(static_cast<double>(p[q].p));
+    const double transforms = square ? 2 : 3;
+    Plan best{0, 0, 0};
+    double best_cost = 0;
+    for (int k = MIN_K; k <= MAX_K; ++k) {
+        const std::size_t L = std::size_t{1} << k;
+        for (int np = 2; np <= MAX_PRIMES; ++np) {
+            unsigned b = static_cast<unsigned>((64 * (an + bn) + L) / (L + 1));
+            if (b == 0) b = 1;
+            while (b <= MAX_CHUNK_BITS && chunks(an, b) + chunks(bn, b) - 1 > L) ++b;
+            if (b > MAX_CHUNK_BITS) continue;
+            const double shorter = static_cast<double>(std::min(chunks(an, b), chunks(bn, b)));
+            // 2^-20 of a bit covers the rounding of the logarithms.
+            if (std::log2(shorter) + 2.0 * b > log2_P[np] - 0x1p-20) continue;
+            const int per_thread = (np + threads - 1) / threads;
+            // Units: one butterfly per coefficient and level; the
+            // remaindering about np^2 / 2 products and a few words' work.
+            const double cost = static_cast<double>(L) *
+                                (per_thread * transforms * (k + 2) + (0.5 * np * np + 3.0 * np) / threads);
+            if (best.np == 0 || cost < best_cost) {
+                best = {np, b, k};
+                best_cost = cost;
+            }
+        }
+        if (best.np != 0 && k > best.k + 2) break;
+    }
+    return best;
+}
+
+// Twiddles of (prime, length, direction), made once and kept.
+Twiddles twiddles(int q, int k, bool inverse) {
+    static std::mutex mutex;
+    static std::vector<double> made[MAX_PRIMES][MAX_K + 1][2];
+    const int row_bits = k / 2;
+    const std::size_t R = std::size_t{1} << row_bits;
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<double>& table = made[q][k][inverse];
+    if (table.empty()) {
+        const Prime& prime = primes()[q];
+        const std::uint64_t p = prime.p;
+        std::uint64_t w = pow_mod(prime.root, std::uint64_t{1} << (32 - k), p);
+        std::uint64_t f = 1;
+        if (inverse) {
+            w = pow_mod(w, p - 2, p);
+            f = pow_mod(std::uint64_t{1} << k, p - 2, p);
+        }
+        std::vector<std::uint64_t> power(R);
+        power[0] = 1;
+        for (std::size_t m = 1; m < R; ++m) power[m] = mul_mod(power[m - 1], w, p);
+        table.resize(9 * R);
+        for (std::size_t j = 0; j < R; ++j) {
+            std::size_t rev = 0;
+            for (int bit = 0; bit < row_bits; ++bit) rev |= ((j >> bit) & 1) << (row_bits - 1 - bit);
+            const std::uint64_t base = power[rev];
+            std::uint64_t x = f;
+            for (int i = 0; i < 8; ++i) {
+                table[8 * j + i] = signed_residue(x, p);
+                x = mul_mod(x, base, p);
+            }
+            table[8 * R + j] = signed_residue(pow_mod(base, 8, p), p);
+        }
+    }
+    return {k, row_bits, table.data(), table.data() + 8 * R};
+}
+
+// Runs work(t) for t < threads, t = 0 in this thread. A thread that cannot
+// start leaves its share to this one.
+template <class Work>
+void in_parallel(int threads, Work work) {
+    std::vector<std::thread> helpers;
+    std::vector<int> undone;
+    for (int t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(work, t);
+        } catch (const std::exception&) {
+            undone.push_back(t);
+        }
+    }
+    work(0);
+    for (int t : undone) work(t);
+    for (std::thread& helper : helpers) helper.join();
+}
+
+// Adds x << s, x of n words, at word o of {r, hi}; words at hi and above
+// go to spill (16 words), so that parts of the product summed side by side
+// never write the same word.
+void add_shifted(mp_limb_t* r, std::size_t hi, mp_limb_t* spill, std::size_t o, const std::uint64_t* x,
+                 int n, unsigned s) {
+    std::uint64_t carry = 0, previous = 0;
+    std::size_t w = o;
+    for (int l = 0; l <= n; ++l, ++w) {
+        const std::uint64_t word = l < n ? x[l] : 0;
+        const std::uint64_t shifted = s ? (word << s) | (previous >> (64 - s)) : word;
+        previous = word;
+        mp_limb_t* target = w < hi ? &r[w] : &spill[w - hi];
+        const std::uint64_t sum = *target + shifted;
+        const std::uint64_t c1 = sum < shifted;
+        *target = sum + carry;
+        carry = c1 + (*target < sum);
+    }
+    for (; carry; ++w) {
+        mp_limb_t* target = w < hi ? &r[w] : &spill[w - hi];
+        carry = ++*target == 0;
+    }
+}
+
+// The product's words [lo, hi) from the mixed-radix digits of coefficients
+// [from, to): each coefficient y_0 + p_0 (y_1 + p_1 (...)) in at most eight
+// words (P < 2^400), added at bit i b.
+void accumulate(mp_limb_t* r, std::size_t lo, std::size_t hi, mp_limb_t* spill, double* const* y, int np,
+                const Prime* p, unsigned b, std::size_t from, std::size_t to) {
+    std::memset(r + lo, 0, (hi - lo) * sizeof(mp_limb_t));
+    for (std::size_t i = from; i < to; ++i) {
+        std::uint64_t x[MAX_PRIMES + 1];
+        int n = 1;
+        x[0] = static_cast<std::uint64_t>(y[np - 1][i]);
+        for (int q = np - 2; q >= 0; --q) {
+            u128 carry = static_cast<std::uint64_t>(y[q][i]);
+            for (int l = 0; l < n; ++l) {
+                const u128 t = static_cast<u128>(x[l]) * p[q].p + carry;
+                x[l] = static_cast<std::uint64_t>(t);
+                carry = t >> 64;
+            }
+            if (carry) x[n++] = static_cast<std::uint64_t>(carry);
+        }
+        while (n > 1 && x[n - 1] == 0) --n;
+        const std::size_t bit = i * b;
+        add_shifted(r, hi, spill, bit / 64, x, n, bit % 64);
+    }
+}
+
+// The transform's product into {r, an + bn}; b null for a square.
+void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
+                       int threads) {
+    const bool square = b == nullptr;
+    const Plan plan = choose_plan(an, square ? an : bn, square, threads);
+    const Kernels& kern = kernels();
+    const Prime* p = primes();
+    const std::size_t L = std::size_t{1} << plan.k;
+    threads = std::max(1, std::min(threads, plan.np));
+    const Twiddles shape = twiddles(0, plan.k, false);
+    const std::size_t per_thread = (square ? 0 : L) + scratch_doubles(shape);
+    Block block(plan.np * L + threads * per_thread);
+    double* residues[MAX_PRIMES];
+    for (int q = 0; q < plan.np; ++q) residues[q] = block.data + q * L;
+
+    in_parallel(threads, [&](int t) {
+        double* other = block.data + plan.np * L + t * per_thread;
+        double* scratch = square ? other : other + L;
+        for (int q = t; q < plan.np; q += threads) {
+            const Twiddles forward = twiddles(q, plan.k, false), inverse = twiddles(q, plan.k, true);
+            kern.load(residues[q], L, a, an, plan.b, p[q]);
+            kern.forward(residues[q], forward, p[q], scratch);
+            if (square) {
+                kern.pointwise(residues[q], residues[q], L, p[q]);
+            } else {
+                kern.load(other, L, b, bn, plan.b, p[q]);
+                kern.forward(other, forward, p[q], scratch);
+                kern.pointwise(residues[q], other, L, p[q]);
+            }
+            kern.inverse(residues[q], inverse, p[q], scratch);
+        }
+    });
+
+    // Coefficients in parts whose words start where their first bit is.
+    const std::size_t n = an + (square ? an : bn);
+    const std::size_t coefficients = chunks(an, plan.b) + chunks(square ? an : bn, plan.b) - 1;
+    std::vector<std::size_t> first(threads + 1), word(threads + 1);
+    for (int t = 0; t <= threads; ++t) {
+        first[t] = (coefficients * t / threads + 7) / 8 * 8;
+        if (t == threads) first[t] = coefficients;
+        word[t] = t == threads ? n : std::min(n, first[t] * plan.b / 64);
+    }
+    std::vector<mp_limb_t> spill(16 * threads, 0);
+    in_parallel(threads, [&](int t) {
+        const std::size_t to_digits = std::min((first[t + 1] + 7) / 8 * 8, L);
+        kern.garner(residues, plan.np, p, first[t], to_digits);
+        accumulate(r, word[t], word[t + 1], &spill[16 * t], residues, plan.np, p, plan.b, first[t],
+                   first[t + 1]);
+    });
+    for (int t = 0; t + 1 < threads; ++t) {
+        const std::size_t at = word[t + 1];
+        if (at < n) mpn_add(r + at, r + at, n - at, &spill[16 * t], std::min<std::size_t>(16, n - at));
+    }
+}
+
+// The product by GMP, checked too; a failure here means the machine itself
+// did not multiply correctly.
+void gmp_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn) {
+    if (b == nullptr)
+        mpn_sqr(r, a, static_cast<mp_size_t>(an));
+    else
+        mpn_mul(r, a, static_cast<mp_size_t>(an), b, static_cast<mp_size_t>(bn));
+}
+
+void checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
+                     int threads) {
+    transform_product(r, a, an, b, bn, threads);
+    const std::size_t n = an + (b ? bn : an);
+    if (damage.exchange(false)) r[n / 2] ^= 1;
+    if (product_holds(a, an, b ? b : a, b ? bn : an, r, n)) return;
+    ++failures;
+    gmp_product(r, a, an, b, bn);
+    if (!product_holds(a, an, b ? b : a, b ? bn : an, r, n)) ++refailures;
+}
+
+}  // namespace
+
+bool uses_transform(std::size_t an, std::size_t bn) {
+    return std::min(an, bn) >= THRESHOLD_LIMBS && choose_plan(an, bn, false, 1).np != 0;
+}
+
+void mul(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp, std::size_t bn, int threads) {
+    if (!uses_transform(an, bn))
+        mpn_mul(rp, ap, static_cast<mp_size_t>(an), bp, static_cast<mp_size_t>(bn));
+    else
+        checked_product(rp, ap, an, bp, bn, threads);
+}
+
+void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads) {
+    if (!uses_transform(an, an))
+        mpn_sqr(rp, ap, static_cast<mp_size_t>(an));
+    else
+        checked_product(rp, ap, an, nullptr, 0, threads);
+}
+
+std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads) {
+    if (!uses_transform(an, bn)) return 0;
+    const Plan plan = choose_plan(an, bn, false, threads);
+    const std::size_t L = std::size_t{1} << plan.k;
+    threads = std::max(1, std::min(threads, plan.np));
+    const std::size_t R = std::size_t{1} << (plan.k / 2), C = L / R;
+    return sizeof(double) * (plan.np * L + threads * (L + 8 * (std::max(R, C) + R)));
+}
+
+std::uint64_t failed_checks() { return failures; }
+std::uint64_t failed_rechecks() { return refailures; }
+
+const char* instructions() { return kernels().name; }
+
+bool use_instructions(const char* name) {
+    kernels();
+    const Kernels* wanted = nullptr;
+    if (!std::strcmp(name, "portable")) wanted = &portable_kernels();
+    else if (!std::strcmp(name, "avx2") && avx2_kernels() && __builtin_cpu_supports("avx2") &&
+             __builtin_cpu_supports("fma"))
+        wanted = avx2_kernels();
+    else if (!std::strcmp(name, "avx512") && avx512_kernels() && __builtin_cpu_supports("avx512f") &&
+             __builtin_cpu_supports("avx512dq"))
+        wanted = avx512_kernels();
+    if (!wanted) return false;
+    active = wanted;
+    return true;
+}
+
+void damage_next_product() { damage = true; }
+
+}  // namespace mul

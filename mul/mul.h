@@ -1,0 +1,47 @@
+#pragma once
+// Products of long limb arrays through an exact number-theoretic transform:
+// several word-size primes, residues in double precision, Chinese
+// remaindering. Below a measured size GMP multiplies; every product the
+// transform makes is checked modulo a prime chosen at start-up and, should
+// the check fail, made again by GMP. Results are exactly mpn_mul's.
+
+#include <gmp.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mul {
+
+// {rp, an + bn} <- {ap, an} {bp, bn}, an >= bn >= 1, rp overlapping neither
+// operand: mpn_mul's contract. threads >= 1 share the transforms, the
+// pointwise products and the remaindering; the result is the same for every
+// count.
+void mul(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp, std::size_t bn,
+         int threads);
+
+// {rp, 2 an} <- {ap, an}^2, as mpn_sqr.
+void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads);
+
+// Whether a product of these lengths goes through the transform (else GMP).
+bool uses_transform(std::size_t an, std::size_t bn);
+
+// Bytes the transform allocates for such a product (0 where GMP multiplies):
+// its residues, one operand's transform per thread, the buffers.
+std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads);
+
+// Products whose check failed since start-up and that GMP made again; and
+// of those, the ones whose GMP product failed the check too (the machine is
+// not computing reliably).
+std::uint64_t failed_checks();
+std::uint64_t failed_rechecks();
+
+// The instruction set in use: "avx512", "avx2" or "portable", the best the
+// processor has. use_instructions picks another (tests, benchmarks); false
+// where this processor or build lacks it.
+const char* instructions();
+bool use_instructions(const char* name);
+
+// Tests: the next product the transform makes is damaged before its check.
+void damage_next_product();
+
+}  // namespace mul

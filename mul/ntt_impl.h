@@ -1,0 +1,211 @@
+// The transform's kernels, written once over a vector type V of V::lanes
+// doubles and compiled once per instruction set, each in a namespace of its
+// own (NTT_ISA): include this only from such a file, after defining V.
+//
+// Arithmetic. Residues mod p, 2^49 < p < 2^50, are held as integer-valued
+// doubles, signed. Every double below is an integer of magnitude < 2^53, so
+// sums and differences of two of them are exact.
+//  - reduce(x), |x| < 2^52: q = round(x / p) with the rounded 1/p is within
+//    1/2 + |x| 2^-52 / p < 1/2 + 2^-1 of x / p... more sharply, for |x| < 8p
+//    it is within 1/2 + 2^-48 of it, so x - q p, formed exactly by one fused
+//    multiply-add (the exact value is an integer below 2^53), has magnitude
+//    at most p/2 + 1 < p.
+//  - mulmod(a, b), |a b| < p^2 < 2^100: h = a b rounded, l = a b - h exactly
+//    (fused multiply-add: the error of a rounded product is representable),
+//    |l| <= 2^(100-54) = 2^46. q = round(h / p) is within 1/2 + 2^-2 of
+//    h / p (|h / p| < 2^50, relative error of h * (1/p) below 2^-52), so
+//    h - q p, exact by the same argument, is at most 3p/4 in magnitude, and
+//    the result (h - q p) + l, at most 3p/4 + 2^46 < p, is exact.
+// So both map residues to residues of magnitude below p, and no step ever
+// rounds: the residues are exact, on every instruction set alike.
+//
+// Transform. A length L = 2^k = R C is done as R C-point and C R-point
+// transforms (the four-step method): columns of the R x C row-major array,
+// eight at a time, each group copied into a buffer of R rows of 8 lanes,
+// transformed there (all butterflies between rows, so every lane does the
+// same work), multiplied by the twiddles w_L^(rev(j) c) and copied back;
+// then rows, eight at a time, transposed into a buffer of C rows of 8 lanes,
+// transformed, and stored as they are. Each buffer fits the second-level
+// cache for L up to 2^26; the data is read and written twice. The radix-2
+// passes are decimation in frequency forward (natural order in, bit-reversed
+// out) and decimation in time inverse (the reverse), so the scrambled order
+// needs no permutation: the pointwise product does not care.
+
+namespace mul {
+namespace NTT_ISA {
+namespace {
+
+constexpr int W = 8;  // lanes of a buffer row
+
+struct Mod {
+    V p, pinv;
+    explicit Mod(const Prime& prime) : p(V::set1(prime.pd)), pinv(V::set1(prime.pinv)) {}
+    V reduce(V x) const { return V::fnma(V::round(V::mul(x, pinv)), p, x); }
+    V mulmod(V a, V b) const {
+        const V h = V::mul(a, b), l = V::fms(a, b, h);
+        const V q = V::round(V::mul(h, pinv));
+        return V::add(V::fnma(q, p, h), l);
+    }
+};
+
+// Radix-2 decimation in frequency over n rows of 8 lanes, w = w_fwd:
+// (x, y) <- (x + y, (x - y) w_{2 len}^j). Values of magnitude < p stay so.
+void dif(double* buf, std::size_t n, const double* w, const Mod& m) {
+    for (std::size_t len = n / 2; len >= 1; len /= 2)
+        for (std::size_t s = 0; s < n; s += 2 * len)
+            for (std::size_t j = 0; j < len; ++j) {
+                const V t = V::set1(w[len + j]);
+                double* x = buf + W * (s + j);
+                double* y = x + W * len;
+                for (int v = 0; v < W; v += V::lanes) {
+                    const V a = V::load(x + v), b = V::load(y + v);
+                    V::store(x + v, m.reduce(V::add(a, b)));
+                    V::store(y + v, m.mulmod(V::sub(a, b), t));
+                }
+            }
+}
+
+// Radix-2 decimation in time, w = w_inv: (x, y) <- (x + y w^j, x - y w^j).
+void dit(double* buf, std::size_t n, const double* w, const Mod& m) {
+    for (std::size_t len = 1; len < n; len *= 2)
+        for (std::size_t s = 0; s < n; s += 2 * len)
+            for (std::size_t j = 0; j < len; ++j) {
+                const V t = V::set1(w[len + j]);
+                double* x = buf + W * (s + j);
+                double* y = x + W * len;
+                for (int v = 0; v < W; v += V::lanes) {
+                    const V a = V::load(x + v), b = m.mulmod(V::load(y + v), t);
+                    V::store(x + v, m.reduce(V::add(a, b)));
+                    V::store(y + v, m.reduce(V::sub(a, b)));
+                }
+            }
+}
+
+// buf[r] *= tw[r] lane by lane, then tw[r] *= step[r]: the next column
+// group's twiddles.
+void twiddle(double* buf, double* tw, const double* step, std::size_t rows, const Mod& m) {
+    for (std::size_t r = 0; r < rows; ++r) {
+        const V s = V::set1(step[r]);
+        for (int v = 0; v < W; v += V::lanes) {
+            const V t = V::load(tw + W * r + v);
+            V::store(buf + W * r + v, m.mulmod(V::load(buf + W * r + v), t));
+            V::store(tw + W * r + v, m.mulmod(t, s));
+        }
+    }
+}
+
+void copy_rows(double* to, const double* from, std::size_t rows, std::size_t to_stride,
+               std::size_t from_stride) {
+    for (std::size_t r = 0; r < rows; ++r)
+        for (int v = 0; v < W; v += V::lanes) V::store(to + r * to_stride + v, V::load(from + r * from_stride + v));
+}
+
+void forward(double* data, const Twiddles& tw, const Prime& prime, double* scratch) {
+    const Mod m(prime);
+    const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R;
+    double* buf = scratch;
+    double* t = scratch + W * (R > C ? R : C);
+    for (std::size_t i = 0; i < W * R; ++i) t[i] = tw.start[i];
+    for (std::size_t c0 = 0; c0 < C; c0 += W) {
+        copy_rows(buf, data + c0, R, W, C);
+        dif(buf, R, prime.w_fwd, m);
+        twiddle(buf, t, tw.step, R, m);
+        copy_rows(data + c0, buf, R, C, W);
+    }
+    for (std::size_t r0 = 0; r0 < R; r0 += W) {
+        double* block = data + r0 * C;
+        for (std::size_t c = 0; c < C; ++c)
+            for (int i = 0; i < W; ++i) buf[W * c + i] = block[i * C + c];
+        dif(buf, C, prime.w_fwd, m);
+        copy_rows(block, buf, C, W, W);
+    }
+}
+
+void inverse(double* data, const Twiddles& tw, const Prime& prime, double* scratch) {
+    const Mod m(prime);
+    const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R;
+    double* buf = scratch;
+    double* t = scratch + W * (R > C ? R : C);
+    for (std::size_t r0 = 0; r0 < R; r0 += W) {
+        double* block = data + r0 * C;
+        copy_rows(buf, block, C, W, W);
+        dit(buf, C, prime.w_inv, m);
+        for (std::size_t c = 0; c < C; ++c)
+            for (int i = 0; i < W; ++i) block[i * C + c] = buf[W * c + i];
+    }
+    for (std::size_t i = 0; i < W * R; ++i) t[i] = tw.start[i];
+    for (std::size_t c0 = 0; c0 < C; c0 += W) {
+        copy_rows(buf, data + c0, R, W, C);
+        twiddle(buf, t, tw.step, R, m);
+        dit(buf, R, prime.w_inv, m);
+        copy_rows(data + c0, buf, R, C, W);
+    }
+}
+
+void pointwise(double* a, const double* b, std::size_t n, const Prime& prime) {
+    const Mod m(prime);
+    for (std::size_t i = 0; i < n; i += V::lanes) V::store(a + i, m.mulmod(V::load(a + i), V::load(b + i)));
+}
+
+// Bits [offset, offset + width) of {a, an}, width <= 48; 0 past the end.
+inline std::uint64_t bits_at(const mp_limb_t* a, std::size_t an, std::size_t offset, unsigned width) {
+    const std::size_t w = offset / 64;
+    const unsigned s = offset % 64;
+    if (w >= an) return 0;
+    std::uint64_t x = a[w] >> s;
+    if (s > 64 - width && w + 1 < an) x |= a[w + 1] << (64 - s);
+    return x & ((std::uint64_t{1} << width) - 1);
+}
+
+// Chunk i is sum_k piece_k 2^(48 k), pieces of at most 48 bits, so below
+// 2^48 < p: its residue is piece_0 + sum_k piece_k (2^(48 k) mod p), each
+// product below 2^48 p/2 < p^2, the sum below 4p before its reduction.
+void load(double* out, std::size_t L, const mp_limb_t* a, std::size_t an, unsigned b, const Prime& prime) {
+    const Mod m(prime);
+    const std::size_t chunks = (an * 64 + b - 1) / b;
+    const unsigned pieces = (b + 47) / 48;
+    V weight[4];
+    for (unsigned k = 0; k < pieces; ++k) weight[k] = V::set1(prime.pow48[k]);
+    alignas(64) double piece[4][W];
+    std::size_t i = 0;
+    for (; i < chunks; i += W) {
+        for (int lane = 0; lane < W; ++lane) {
+            const std::size_t offset = (i + lane) * b;
+            for (unsigned k = 0; k < pieces; ++k) {
+                const unsigned width = k + 1 < pieces ? 48 : b - 48 * k;
+                piece[k][lane] = i + lane < chunks
+                                     ? static_cast<double>(bits_at(a, an, offset + 48 * k, width))
+                                     : 0.0;
+            }
+        }
+        for (int v = 0; v < W; v += V::lanes) {
+            V sum = V::load(piece[0] + v);
+            for (unsigned k = 1; k < pieces; ++k) sum = V::add(sum, m.mulmod(V::load(piece[k] + v), weight[k]));
+            V::store(out + i + v, m.reduce(sum));
+        }
+    }
+    for (; i < L; ++i) out[i] = 0.0;
+}
+
+// y_q = (...((r_q - y_0) / p_0 - y_1) / p_1 ... - y_{q-1}) / p_{q-1} mod p_q:
+// each difference, below 2^51, is reduced before its product by the signed
+// inverse (|.| <= p/2), and the last residue moved into [0, p_q).
+void garner(double* const* r, int np, const Prime* primes, std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; i += V::lanes) {
+        V y[MAX_PRIMES];
+        for (int q = 0; q < np; ++q) {
+            const Mod m(primes[q]);
+            V t = V::load(r[q] + i);
+            for (int j = 0; j < q; ++j) t = m.mulmod(m.reduce(V::sub(t, y[j])), V::set1(primes[q].inv_below[j]));
+            y[q] = V::add_if_negative(t, m.p);
+            V::store(r[q] + i, y[q]);
+        }
+    }
+}
+
+}  // namespace
+
+const Kernels kernels = {NTT_ISA_NAME, load, forward, inverse, pointwise, garner};
+
+}  // namespace NTT_ISA
+}  // namespace mul

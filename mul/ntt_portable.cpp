@@ -1,0 +1,35 @@
+// The kernels in plain C++, for every machine: one lane, std::fma.
+
+#include <cmath>
+#include <cstdint>
+
+#include "kernels.h"
+
+namespace mul {
+namespace {
+
+struct V {
+    static constexpr int lanes = 1;
+    double x;
+    static V load(const double* p) { return {*p}; }
+    static void store(double* p, V a) { *p = a.x; }
+    static V set1(double a) { return {a}; }
+    static V add(V a, V b) { return {a.x + b.x}; }
+    static V sub(V a, V b) { return {a.x - b.x}; }
+    static V mul(V a, V b) { return {a.x * b.x}; }
+    static V fms(V a, V b, V c) { return {std::fma(a.x, b.x, -c.x)}; }   // a b - c
+    static V fnma(V a, V b, V c) { return {std::fma(-a.x, b.x, c.x)}; }  // c - a b
+    static V round(V a) { return {std::nearbyint(a.x)}; }
+    static V add_if_negative(V a, V b) { return {a.x < 0 ? a.x + b.x : a.x}; }
+};
+
+}  // namespace
+}  // namespace mul
+
+#define NTT_ISA portable
+#define NTT_ISA_NAME "portable"
+#include "ntt_impl.h"
+
+namespace mul {
+const Kernels& portable_kernels() { return portable::kernels; }
+}  // namespace mul

@@ -1,0 +1,51 @@
+#pragma once
+// The transform's primes and their tables: word-size primes p with
+// 2^49 < p < 2^50 and p = 1 (mod 2^32), so that roots of unity of every
+// power-of-two order up to 2^32 exist mod p, and residues and their
+// products stay exact in double precision (see ntt_impl.h).
+
+#include <cstdint>
+
+namespace mul {
+
+// Products of two words, exactly.
+__extension__ typedef unsigned __int128 u128;
+
+// Most primes a product uses: 8 give P > 2^392.
+constexpr int MAX_PRIMES = 8;
+
+// Longest sub-transform, 2^TABLE_BITS: the transforms of length up to
+// 2^(2 TABLE_BITS) are split into two passes of sub-transforms no longer.
+constexpr int TABLE_BITS = 15;
+
+struct Prime {
+    std::uint64_t p;
+    double pd, pinv;  // p and 1/p as doubles
+    // w_fwd[len + j] = w_{2 len}^j for len = 1, 2, 4, ..., 2^(TABLE_BITS-1),
+    // j < len, where w_n is a primitive n-th root of unity; w_inv the
+    // inverses. Signed residues, |w| <= p/2.
+    double* w_fwd;
+    double* w_inv;
+    std::uint64_t root;  // a primitive 2^32-th root of unity
+    double pow48[4];     // 2^(48 k) mod p, signed, k < 4: a chunk's pieces' weights
+    // For the remaindering, inv_below[j] = 1 / p_j mod p for the primes
+    // before this one, signed, |.| <= p/2.
+    double inv_below[MAX_PRIMES];
+};
+
+// The primes in use, the largest first; built on the first call, thread-safe.
+const Prime* primes();
+
+// Integer helpers, exact for any 64-bit modulus.
+inline std::uint64_t mul_mod(std::uint64_t a, std::uint64_t b, std::uint64_t m) {
+    return static_cast<std::uint64_t>(static_cast<u128>(a) * b % m);
+}
+std::uint64_t pow_mod(std::uint64_t base, std::uint64_t e, std::uint64_t m);
+bool is_prime(std::uint64_t n);
+
+// A residue in [0, p) as the signed double of least magnitude.
+inline double signed_residue(std::uint64_t x, std::uint64_t p) {
+    return x > p / 2 ? -static_cast<double>(p - x) : static_cast<double>(x);
+}
+
+}  // namespace mul
