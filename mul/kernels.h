@@ -25,9 +25,10 @@ struct Twiddles {
 struct Kernels {
     const char* name;
     // Residues of the b-bit chunks of {a, an}, chunk i = bits [i b, i b + b),
-    // mod the prime, into out[0, L); chunks past the operand are 0. b <= 192.
-    void (*load)(double* out, std::size_t L, const mp_limb_t* a, std::size_t an, unsigned b,
-                 const Prime& prime);
+    // mod primes[q] into out[q][0, L), q < count; chunks past the operand
+    // are 0. b <= 192.
+    void (*load)(double* const* out, const Prime* const* primes, int count, std::size_t L,
+                 const mp_limb_t* a, std::size_t an, unsigned b);
     // In-place transforms of length L = 2^k >= 64, in a fixed scrambled
     // order; inverse(forward(x)) = x. scratch holds scratch_doubles(twiddles).
     void (*forward)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch);

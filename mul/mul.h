@@ -41,6 +41,10 @@ std::uint64_t failed_rechecks();
 const char* instructions();
 bool use_instructions(const char* name);
 
+// The transform keeps its last scratch block for the next product; this
+// hands it back (before a phase that needs the memory for other things).
+void release_kept_scratch();
+
 // Tests: the next product the transform makes is damaged before its check.
 void damage_next_product();
 

@@ -157,34 +157,52 @@ inline std::uint64_t bits_at(const mp_limb_t* a, std::size_t an, std::size_t off
     return x & ((std::uint64_t{1} << width) - 1);
 }
 
+// The same where offset + 64 < 64 an: two words always there, no branch.
+inline std::uint64_t bits_inside(const mp_limb_t* a, std::size_t offset, std::uint64_t mask) {
+    const std::size_t w = offset / 64;
+    const unsigned s = offset % 64;
+    // a[w + 1] << (64 - s) without the shift by 64 when s = 0.
+    return ((a[w] >> s) | ((a[w + 1] << 1) << (63 - s))) & mask;
+}
+
 // Chunk i is sum_k piece_k 2^(48 k), pieces of at most 48 bits, so below
 // 2^48 < p: its residue is piece_0 + sum_k piece_k (2^(48 k) mod p), each
-// product below 2^48 p/2 < p^2, the sum below 4p before its reduction.
-void load(double* out, std::size_t L, const mp_limb_t* a, std::size_t an, unsigned b, const Prime& prime) {
-    const Mod m(prime);
+// product below 2^48 p/2 < p^2, the sum below 4p before its reduction. The
+// pieces of eight chunks are cut once for all the primes.
+void load(double* const* out, const Prime* const* primes, int count, std::size_t L, const mp_limb_t* a,
+          std::size_t an, unsigned b) {
     const std::size_t chunks = (an * 64 + b - 1) / b;
-    const unsigned pieces = (b + 47) / 48;
-    V weight[4];
-    for (unsigned k = 0; k < pieces; ++k) weight[k] = V::set1(prime.pow48[k]);
+    const unsigned pieces = (b + 47) / 48, last = b - 48 * (pieces - 1);
+    const std::uint64_t full = (std::uint64_t{1} << 48) - 1, top = (std::uint64_t{1} << last) - 1;
+    // Chunks whose pieces all lie below bit 64 (an - 1) read two words freely.
+    const std::size_t room = 64 * (an - 1), inside = room > 48 * pieces ? (room - 48 * pieces) / b : 0;
     alignas(64) double piece[4][W];
     std::size_t i = 0;
     for (; i < chunks; i += W) {
         for (int lane = 0; lane < W; ++lane) {
-            const std::size_t offset = (i + lane) * b;
+            const std::size_t c = i + lane, offset = c * b;
             for (unsigned k = 0; k < pieces; ++k) {
-                const unsigned width = k + 1 < pieces ? 48 : b - 48 * k;
-                piece[k][lane] = i + lane < chunks
-                                     ? static_cast<double>(bits_at(a, an, offset + 48 * k, width))
-                                     : 0.0;
+                const bool last_piece = k + 1 == pieces;
+                std::uint64_t bits;
+                if (c < inside)
+                    bits = bits_inside(a, offset + 48 * k, last_piece ? top : full);
+                else
+                    bits = c < chunks ? bits_at(a, an, offset + 48 * k, last_piece ? last : 48) : 0;
+                piece[k][lane] = static_cast<double>(bits);
             }
         }
-        for (int v = 0; v < W; v += V::lanes) {
-            V sum = V::load(piece[0] + v);
-            for (unsigned k = 1; k < pieces; ++k) sum = V::add(sum, m.mulmod(V::load(piece[k] + v), weight[k]));
-            V::store(out + i + v, m.reduce(sum));
+        for (int q = 0; q < count; ++q) {
+            const Mod m(*primes[q]);
+            for (int v = 0; v < W; v += V::lanes) {
+                V sum = V::load(piece[0] + v);
+                for (unsigned k = 1; k < pieces; ++k)
+                    sum = V::add(sum, m.mulmod(V::load(piece[k] + v), V::set1(primes[q]->pow48[k])));
+                V::store(out[q] + i + v, m.reduce(sum));
+            }
         }
     }
-    for (; i < L; ++i) out[i] = 0.0;
+    for (int q = 0; q < count; ++q)
+        for (std::size_t j = i; j < L; ++j) out[q][j] = 0.0;
 }
 
 // y_q = (...((r_q - y_0) / p_0 - y_1) / p_1 ... - y_{q-1}) / p_{q-1} mod p_q:
