@@ -1,5 +1,7 @@
 #include "mul.h"
 
+#include <sys/mman.h>
+
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -58,6 +60,21 @@ void release_block(double* data, std::size_t bytes) {
     release(data, bytes);
 }
 
+// The four-step passes stride across the whole block, one 64-byte row per
+// 4 KiB page and more: with small pages nearly every row misses the
+// translation buffers. Huge pages, where the system gives them on request.
+void ask_for_huge_pages(void* data, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t HUGE = std::uintptr_t{1} << 21;
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(data) + HUGE - 1) & ~(HUGE - 1),
+                         to = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(HUGE - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 struct Block {
     double* data = nullptr;
     std::size_t bytes = 0;
@@ -76,6 +93,7 @@ struct Block {
         void* (*allocate)(size_t);
         mp_get_memory_functions(&allocate, nullptr, nullptr);
         data = static_cast<double*>(allocate(bytes));
+        ask_for_huge_pages(data, bytes);
     }
     ~Block() {
         std::lock_guard<std::mutex> lock(kept_mutex);
@@ -344,6 +362,12 @@ void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads) {
         mpn_sqr(rp, ap, static_cast<mp_size_t>(an));
     else
         checked_product(rp, ap, an, nullptr, 0, threads);
+}
+
+Shape shape(std::size_t an, std::size_t bn, int threads) {
+    if (!uses_transform(an, bn)) return {0, 0, 0};
+    const Plan plan = choose_plan(an, bn, false, threads);
+    return {plan.np, plan.b, plan.k};
 }
 
 std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads) {

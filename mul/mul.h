@@ -25,6 +25,15 @@ void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads);
 // Whether a product of these lengths goes through the transform (else GMP).
 bool uses_transform(std::size_t an, std::size_t bn);
 
+// How the transform cuts a product of these lengths: primes, bits a chunk,
+// log2 of the transform length; all 0 where GMP multiplies.
+struct Shape {
+    int primes;
+    unsigned chunk_bits;
+    int log2_length;
+};
+Shape shape(std::size_t an, std::size_t bn, int threads);
+
 // Bytes the transform allocates for such a product (0 where GMP multiplies):
 // its residues, one operand's transform per thread, the buffers.
 std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads);

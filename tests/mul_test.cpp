@@ -1,0 +1,155 @@
+// The engine against GMP: every product limb for limb equal to mpn_mul's (or
+// mpn_sqr's), on every instruction set this machine has and the portable one,
+// at the threshold, around every change of transform length up to 2^14, for
+// unbalanced operands, squares, operands of all-ones words (the largest
+// coefficients the bounds allow) and one-word operands, on 1, 2 and 3
+// threads; and a damaged product caught by the check and made again.
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "mul.h"
+
+namespace {
+
+// Operands from a seed that can be overridden with MUL_TEST_SEED.
+unsigned long seed() {
+    const char* text = std::getenv("MUL_TEST_SEED");
+    return text ? std::strtoul(text, nullptr, 10) : 20261208;
+}
+
+struct Operands {
+    std::vector<mp_limb_t> a, b;
+};
+
+Operands random_operands(std::size_t an, std::size_t bn, gmp_randstate_t state, bool ones) {
+    Operands x{std::vector<mp_limb_t>(an), std::vector<mp_limb_t>(bn)};
+    if (ones) {
+        x.a.assign(an, ~mp_limb_t{0});
+        x.b.assign(bn, ~mp_limb_t{0});
+    } else {
+        // a with long runs of ones and zeros, b uniform; both full length.
+        mpz_t z;
+        mpz_init(z);
+        mpz_rrandomb(z, state, 64 * an);
+        mpz_export(x.a.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, z);
+        mpz_urandomb(z, state, 64 * bn);
+        mpz_setbit(z, 64 * bn - 1);
+        mpz_export(x.b.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, z);
+        mpz_clear(z);
+    }
+    return x;
+}
+
+// The engine's product (or square, b == a) against GMP's; a message where
+// they differ.
+std::string compare(const Operands& x, bool square, int threads) {
+    const std::size_t an = x.a.size(), bn = square ? an : x.b.size();
+    std::vector<mp_limb_t> expected(an + bn), got(an + bn, 0x5555);
+    if (square) {
+        mpn_sqr(expected.data(), x.a.data(), static_cast<mp_size_t>(an));
+        mul::sqr(got.data(), x.a.data(), an, threads);
+    } else {
+        mpn_mul(expected.data(), x.a.data(), static_cast<mp_size_t>(an), x.b.data(),
+                static_cast<mp_size_t>(bn));
+        mul::mul(got.data(), x.a.data(), an, x.b.data(), bn, threads);
+    }
+    for (std::size_t i = 0; i < an + bn; ++i)
+        if (got[i] != expected[i])
+            return std::string(mul::instructions()) + (square ? " square " : " product ") + std::to_string(an) +
+                   " x " + std::to_string(bn) + " threads " + std::to_string(threads) + ": word " +
+                   std::to_string(i) + " differs (seed " + std::to_string(seed()) + ")";
+    return "";
+}
+
+// Balanced lengths just below, at and just above each change of the
+// transform's length, from the threshold up to transforms of 2^14.
+std::vector<std::size_t> lengths_around_changes() {
+    std::vector<std::size_t> lengths;
+    int last_k = mul::shape(1500, 1500, 1).log2_length;
+    for (std::size_t n = 1600; n < 60000; n += 1 + n / 400) {
+        const int k = mul::shape(n, n, 1).log2_length;
+        if (k != last_k) {
+            for (std::size_t m = n > 40 ? n - 40 : 1; m <= n + 40 && m < 60000; ++m) {
+                const int before = mul::shape(m - 1, m - 1, 1).log2_length, at = mul::shape(m, m, 1).log2_length;
+                if (before != at) {
+                    lengths.insert(lengths.end(), {m - 1, m, m + 1});
+                    break;
+                }
+            }
+            last_k = k;
+        }
+        if (k > 14) break;
+    }
+    return lengths;
+}
+
+std::vector<std::string> instruction_sets() {
+    std::vector<std::string> sets;
+    for (const char* name : {"portable", "avx2", "avx512"})
+        if (mul::use_instructions(name)) sets.push_back(name);
+    return sets;
+}
+
+}  // namespace
+
+TEST(Mul, EqualsGmpAroundEveryLengthChangeOnEveryInstructionSet) {
+    const std::vector<std::size_t> lengths = lengths_around_changes();
+    ASSERT_GE(lengths.size(), 9u);  // at least three changes of length seen
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, seed());
+    for (const std::string& set : instruction_sets()) {
+        ASSERT_TRUE(mul::use_instructions(set.c_str()));
+        for (std::size_t n : lengths) {
+            ASSERT_TRUE(mul::uses_transform(n, n)) << n;
+            const Operands x = random_operands(n, n, state, false);
+            EXPECT_EQ(compare(x, false, 1), "");
+            EXPECT_EQ(compare(x, true, 1), "");
+        }
+    }
+    gmp_randclear(state);
+}
+
+TEST(Mul, EqualsGmpForUnbalancedAllOnesOneWordAndEveryThreadCount) {
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, seed() + 1);
+    struct Case {
+        std::size_t an, bn;
+        bool ones;
+    };
+    const Case cases[] = {{1499, 1499, false}, {1500, 1500, false}, {1501, 1500, true},
+                          {6000, 1500, false}, {20000, 5000, true}, {20001, 4999, false},
+                          {30000, 1, false},   {12345, 12345, true}, {50000, 3000, false}};
+    for (const std::string& set : instruction_sets()) {
+        ASSERT_TRUE(mul::use_instructions(set.c_str()));
+        for (const Case& c : cases) {
+            const Operands x = random_operands(c.an, c.bn, state, c.ones);
+            for (int threads : {1, 2, 3}) {
+                EXPECT_EQ(compare(x, false, threads), "");
+                if (c.an == c.bn) {
+                    EXPECT_EQ(compare(x, true, threads), "");
+                }
+            }
+        }
+    }
+    gmp_randclear(state);
+}
+
+TEST(Mul, DamagedProductIsCaughtAndMadeAgain) {
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, seed() + 2);
+    const Operands x = random_operands(8000, 5000, state, false);
+    const std::uint64_t before = mul::failed_checks();
+    mul::damage_next_product();
+    EXPECT_EQ(compare(x, false, 1), "");
+    EXPECT_EQ(mul::failed_checks(), before + 1);
+    EXPECT_EQ(mul::failed_rechecks(), 0u);
+    gmp_randclear(state);
+}
