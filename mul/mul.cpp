@@ -18,9 +18,19 @@ namespace mul {
 
 namespace {
 
-// Shorter operands than this many limbs go to GMP: below it GMP's own
-// products are faster (measured, see the README's engine section).
-constexpr std::size_t THRESHOLD_LIMBS = 1500;
+// Where the transform takes over from GMP, by instruction set: products of
+// at least `total` limbs whose shorter operand has at least `shorter`.
+// Measured (medians of five, this project's machine): with AVX-512 GMP is
+// faster up to 900 x 900 limbs (1.00 at 900, 1.10 at 1,100) and 4n x n up to
+// n = 300 (0.94; 1.06 at 500); with AVX2 up to 1,500 x 1,500 (0.93; 1.06 at
+// 2,000) and 4n x n up to n = 500 (0.95). The portable kernels, one lane with
+// library calls for the fused products, are 5 to 14 times slower than GMP at
+// every size: they multiply only where chosen on purpose (tests, benchmarks).
+struct Threshold {
+    std::size_t total, shorter;
+};
+constexpr Threshold AVX512_THRESHOLD{2000, 500}, AVX2_THRESHOLD{4000, 700};
+std::atomic<bool> chosen{false};  // use_instructions was called
 
 // Chunk widths up to 192 bits, four 48-bit pieces.
 constexpr unsigned MAX_CHUNK_BITS = 192;
@@ -216,6 +226,23 @@ void in_parallel(int threads, Work work) {
 // never write the same word.
 void add_shifted(mp_limb_t* r, std::size_t hi, mp_limb_t* spill, std::size_t o, const std::uint64_t* x,
                  int n, unsigned s) {
+    if (o + n + 1 < hi) {  // all inside: the common case, without the spill's test
+        std::uint64_t previous = 0;
+        unsigned char carry = 0;
+        std::size_t w = o;
+        for (int l = 0; l <= n; ++l, ++w) {
+            const std::uint64_t word = l < n ? x[l] : 0;
+            const std::uint64_t shifted = s ? (word << s) | (previous >> (64 - s)) : word;
+            previous = word;
+            const u128 sum = static_cast<u128>(r[w]) + shifted + carry;
+            r[w] = static_cast<std::uint64_t>(sum);
+            carry = static_cast<unsigned char>(sum >> 64);
+        }
+        for (; carry && w < hi; ++w) carry = ++r[w] == 0;
+        // A carry that ran to hi goes on in the spill.
+        for (std::size_t i = 0; carry; ++i) carry = ++spill[i] == 0;
+        return;
+    }
     std::uint64_t carry = 0, previous = 0;
     std::size_t w = o;
     for (int l = 0; l <= n; ++l, ++w) {
@@ -267,7 +294,8 @@ void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const m
     const Kernels& kern = kernels();
     const Prime* p = primes();
     const std::size_t L = std::size_t{1} << plan.k;
-    threads = std::max(1, std::min(threads, plan.np));
+    // Below transforms of 2^14 starting threads costs more than they save.
+    threads = plan.k < 14 ? 1 : std::max(1, std::min(threads, plan.np));
     const Twiddles shape = twiddles(0, plan.k, false);
     const std::size_t per_thread = (square ? 0 : L) + scratch_doubles(shape);
     Block block(plan.np * L + threads * per_thread);
@@ -347,7 +375,10 @@ void checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_
 }  // namespace
 
 bool uses_transform(std::size_t an, std::size_t bn) {
-    return std::min(an, bn) >= THRESHOLD_LIMBS && choose_plan(an, bn, false, 1).np != 0;
+    const Kernels& k = kernels();
+    const Threshold t = &k == avx512_kernels() ? AVX512_THRESHOLD : AVX2_THRESHOLD;
+    if (&k == &portable_kernels() && !chosen) return false;
+    return an + bn >= t.total && std::min(an, bn) >= t.shorter && choose_plan(an, bn, false, 1).np != 0;
 }
 
 void mul(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp, std::size_t bn, int threads) {
@@ -396,6 +427,7 @@ bool use_instructions(const char* name) {
         wanted = avx512_kernels();
     if (!wanted) return false;
     active = wanted;
+    chosen = true;
     return true;
 }
 

@@ -46,7 +46,8 @@ std::uint64_t failed_rechecks();
 
 // The instruction set in use: "avx512", "avx2" or "portable", the best the
 // processor has. use_instructions picks another (tests, benchmarks); false
-// where this processor or build lacks it.
+// where this processor or build lacks it. Where the best is the portable
+// set, GMP makes every product unless the portable set was picked so.
 const char* instructions();
 bool use_instructions(const char* name);
 

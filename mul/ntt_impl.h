@@ -188,7 +188,7 @@ void load(double* const* out, const Prime* const* primes, int count, std::size_t
                     bits = bits_inside(a, offset + 48 * k, last_piece ? top : full);
                 else
                     bits = c < chunks ? bits_at(a, an, offset + 48 * k, last_piece ? last : 48) : 0;
-                piece[k][lane] = static_cast<double>(bits);
+                piece[k][lane] = static_cast<double>(static_cast<std::int64_t>(bits));
             }
         }
         for (int q = 0; q < count; ++q) {

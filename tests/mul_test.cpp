@@ -75,8 +75,8 @@ std::string compare(const Operands& x, bool square, int threads) {
 // transform's length, from the threshold up to transforms of 2^14.
 std::vector<std::size_t> lengths_around_changes() {
     std::vector<std::size_t> lengths;
-    int last_k = mul::shape(1500, 1500, 1).log2_length;
-    for (std::size_t n = 1600; n < 60000; n += 1 + n / 400) {
+    int last_k = mul::shape(2000, 2000, 1).log2_length;
+    for (std::size_t n = 2100; n < 60000; n += 1 + n / 400) {
         const int k = mul::shape(n, n, 1).log2_length;
         if (k != last_k) {
             for (std::size_t m = n > 40 ? n - 40 : 1; m <= n + 40 && m < 60000; ++m) {
@@ -128,9 +128,13 @@ TEST(Mul, EqualsGmpForUnbalancedAllOnesOneWordAndEveryThreadCount) {
         std::size_t an, bn;
         bool ones;
     };
-    const Case cases[] = {{1499, 1499, false}, {1500, 1500, false}, {1501, 1500, true},
-                          {6000, 1500, false}, {20000, 5000, true}, {20001, 4999, false},
-                          {30000, 1, false},   {12345, 12345, true}, {50000, 3000, false}};
+    // Both sides of the thresholds (AVX-512: 2,000 limbs in all and 500 in
+    // the shorter; otherwise 4,000 and 700), then beyond them.
+    const Case cases[] = {{999, 999, false},     {1000, 1000, true},   {1001, 1000, false},
+                          {1999, 1999, false},   {2000, 2000, true},   {1600, 499, false},
+                          {1600, 500, false},    {3300, 699, false},   {3300, 700, true},
+                          {20000, 5000, true},   {20001, 4999, false}, {30000, 1, false},
+                          {12345, 12345, true},  {50000, 3000, false}};
     for (const std::string& set : instruction_sets()) {
         ASSERT_TRUE(mul::use_instructions(set.c_str()));
         for (const Case& c : cases) {
