@@ -32,11 +32,12 @@ def machine():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=3)
-    parser.add_argument("limbs", nargs="*", type=int,
-                        default=[1000, 2000, 5000, 10**4, 10**5, 10**6, 10**7])
+    parser.add_argument("limbs", nargs="*",
+                        default=["1000", "2000", "5000", "10000", "100000", "1000000", "10000000"],
+                        help="operand lengths; a trailing b times the balanced product and the square alone")
     args = parser.parse_args()
     threads = os.cpu_count() or 1
-    run = subprocess.run([BENCH, str(args.rounds), str(threads)] + [str(n) for n in args.limbs],
+    run = subprocess.run([BENCH, str(args.rounds), str(threads)] + list(args.limbs),
                          capture_output=True, text=True)
     if run.returncode != 0:
         sys.exit(run.stderr.strip() or "mul_bench failed")

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "primes.h"
+#include "team.h"
 
 namespace mul {
 
@@ -66,10 +67,31 @@ std::uint64_t residue(const mp_limb_t* x, std::size_t n, const Modulus& m) {
 }  // namespace
 
 bool product_holds(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
-                   const mp_limb_t* r, std::size_t n) {
+                   const mp_limb_t* r, std::size_t n, int threads) {
     const Modulus& m = modulus();
-    const std::uint64_t ra = residue(a, an, m), rb = a == b && an == bn ? ra : residue(b, bn, m);
-    return mul_mod(ra, rb, m.q) == residue(r, n, m);
+    const bool square = a == b && an == bn;
+    std::uint64_t ra = 0, rb = 0, part[2] = {0, 0};
+    // Two threads: a's residue and r's low half on one, b's and r's high
+    // half on the other.
+    const std::size_t half = threads > 1 ? n / 2 : n;
+    Team team(threads > 1 ? 2 : 1);
+    team.run([&](int t, int size) {
+        if (t == 0) {
+            ra = residue(a, an, m);
+            part[0] = residue(r, size > 1 ? half : n, m);
+        }
+        if (t == 1 || size == 1) {
+            if (!square) rb = residue(b, bn, m);
+            if (size > 1) part[1] = residue(r + half, n - half, m);
+        }
+    });
+    if (square) rb = ra;
+    std::uint64_t rr = part[0];
+    if (threads > 1 && half < n) {
+        const std::uint64_t shift = pow_mod((8 * m.d) % m.q, half, m.q);  // 2^(64 half)
+        rr = (rr + mul_mod(part[1], shift, m.q)) % m.q;
+    }
+    return mul_mod(ra, rb, m.q) == rr;
 }
 
 }  // namespace mul

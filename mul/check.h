@@ -10,8 +10,9 @@
 
 namespace mul {
 
-// Whether {a, an} {b, bn} = {r, n} holds modulo q.
+// Whether {a, an} {b, bn} = {r, n} holds modulo q, on up to `threads`
+// threads (b = a, bn = an: a square).
 bool product_holds(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
-                   const mp_limb_t* r, std::size_t n);
+                   const mp_limb_t* r, std::size_t n, int threads);
 
 }  // namespace mul

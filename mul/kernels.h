@@ -25,16 +25,22 @@ struct Twiddles {
 struct Kernels {
     const char* name;
     // Residues of the b-bit chunks of {a, an}, chunk i = bits [i b, i b + b),
-    // mod primes[q] into out[q][0, L), q < count; chunks past the operand
-    // are 0. b <= 192.
-    void (*load)(double* const* out, const Prime* const* primes, int count, std::size_t L,
-                 const mp_limb_t* a, std::size_t an, unsigned b);
-    // In-place transforms of length L = 2^k >= 64, in a fixed scrambled
-    // order; inverse(forward(x)) = x. scratch holds scratch_doubles(twiddles).
-    void (*forward)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch);
-    void (*inverse)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch);
-    // a[i] <- a[i] b[i] mod p, i < n, n a multiple of 8.
-    void (*pointwise)(double* a, const double* b, std::size_t n, const Prime& prime);
+    // mod primes[q] into out[q][i], q < count, for i in [from, to) (multiples
+    // of 8); chunks past the operand are 0. b <= 192.
+    void (*load)(double* const* out, const Prime* const* primes, int count, std::size_t from,
+                 std::size_t to, const mp_limb_t* a, std::size_t an, unsigned b);
+    // The transform of length L = 2^k >= 64 in place, in two passes over
+    // the R x C array, each made of independent parts: forward, columns
+    // (groups of 8, C / 8 of them) then rows (blocks of 8, R / 8); inverse,
+    // rows then columns. The order it leaves is scrambled; the inverse
+    // undoes it: inverse(forward(x)) = x. scratch holds
+    // scratch_doubles(twiddles) for each caller running parts at once.
+    void (*columns)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch,
+                    bool inverse, std::size_t from_group, std::size_t to_group);
+    void (*rows)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch,
+                 bool inverse, std::size_t from_block, std::size_t to_block);
+    // a[i] <- a[i] b[i] mod p, i in [from, to) (multiples of 8).
+    void (*pointwise)(double* a, const double* b, std::size_t from, std::size_t to, const Prime& prime);
     // Mixed-radix digits of the residues r[q][i], q < np, i in [from, to)
     // (multiples of 8): r[q][i] becomes y_q in [0, p_q) with the value
     // y_0 + p_0 (y_1 + p_1 (y_2 + ...)).

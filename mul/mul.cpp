@@ -13,6 +13,7 @@
 #include "check.h"
 #include "kernels.h"
 #include "primes.h"
+#include "team.h"
 
 namespace mul {
 
@@ -135,7 +136,7 @@ std::size_t chunks(std::size_t limbs, unsigned b) { return (limbs * 64 + b - 1) 
 // from and b free, the coefficient count rarely lands just past a power of
 // two: a product a little longer takes one prime more rather than a
 // transform twice as long.
-Plan choose_plan(std::size_t an, std::size_t bn, bool square, int threads) {
+Plan choose_plan(std::size_t an, std::size_t bn, bool square) {
     const Prime* p = primes();
     double log2_P[MAX_PRIMES + 1] = {0};
     for (int q = 0; q < MAX_PRIMES; ++q) log2_P[q + 1] = log2_P[q] + std::log2(static_cast<double>(p[q].p));
@@ -152,11 +153,10 @@ Plan choose_plan(std::size_t an, std::size_t bn, bool square, int threads) {
             const double shorter = static_cast<double>(std::min(chunks(an, b), chunks(bn, b)));
             // 2^-20 of a bit covers the rounding of the logarithms.
             if (std::log2(shorter) + 2.0 * b > log2_P[np] - 0x1p-20) continue;
-            const int per_thread = (np + threads - 1) / threads;
             // Units: one butterfly per coefficient and level; the
             // remaindering about np^2 / 2 products and a few words' work.
-            const double cost = static_cast<double>(L) *
-                                (per_thread * transforms * (k + 2) + (0.5 * np * np + 3.0 * np) / threads);
+            // A team shares every prime's work evenly (see transform_product).
+            const double cost = static_cast<double>(L) * (np * transforms * (k + 2) + 0.5 * np * np + 3.0 * np);
             if (best.np == 0 || cost < best_cost) {
                 best = {np, b, k};
                 best_cost = cost;
@@ -201,24 +201,6 @@ Twiddles twiddles(int q, int k, bool inverse) {
         }
     }
     return {k, row_bits, table.data(), table.data() + 8 * R};
-}
-
-// Runs work(t) for t < threads, t = 0 in this thread. A thread that cannot
-// start leaves its share to this one.
-template <class Work>
-void in_parallel(int threads, Work work) {
-    std::vector<std::thread> helpers;
-    std::vector<int> undone;
-    for (int t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back(work, t);
-        } catch (const std::exception&) {
-            undone.push_back(t);
-        }
-    }
-    work(0);
-    for (int t : undone) work(t);
-    for (std::thread& helper : helpers) helper.join();
 }
 
 // Adds x << s, x of n words, at word o of {r, hi}; words at hi and above
@@ -286,69 +268,131 @@ void accumulate(mp_limb_t* r, std::size_t lo, std::size_t hi, mp_limb_t* spill, 
     }
 }
 
+// A team takes the primes a thread each in turn, as many as divide evenly;
+// the primes left over it shares, every pass split among the threads with
+// barriers between the passes, so that every thread has equal work. From
+// transforms of 2^INNER_K on every prime is shared: one operand's transform
+// at a time is then kept instead of one per thread.
+constexpr int INNER_K = 24;
+
+// Threads worth starting for a transform of 2^k: none below 2^14, where
+// starting them costs more than they save.
+int useful_threads(int threads, const Plan& plan) { return plan.k < 14 ? 1 : std::max(1, threads); }
+
+// Primes a team of `size` takes a thread each.
+int paired_primes(const Plan& plan, int size) { return plan.k >= INNER_K ? 0 : plan.np - plan.np % size; }
+
+// Doubles of scratch: the residues, the other operand's transforms (one per
+// thread, or one), each thread's buffers.
+std::size_t scratch_doubles(const Plan& plan, bool square, int threads) {
+    const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
+    const std::size_t others = square ? 0 : paired_primes(plan, threads) > 0 ? threads : 1;
+    return plan.np * L + others * L + threads * 8 * (std::max(R, C) + R);
+}
+
 // The transform's product into {r, an + bn}; b null for a square.
 void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
                        int threads) {
     const bool square = b == nullptr;
-    const Plan plan = choose_plan(an, square ? an : bn, square, threads);
+    if (square) bn = an;
+    const Plan plan = choose_plan(an, bn, square);
+    threads = useful_threads(threads, plan);
     const Kernels& kern = kernels();
     const Prime* p = primes();
-    const std::size_t L = std::size_t{1} << plan.k;
-    // Below transforms of 2^14 starting threads costs more than they save.
-    threads = plan.k < 14 ? 1 : std::max(1, std::min(threads, plan.np));
-    const Twiddles shape = twiddles(0, plan.k, false);
-    const std::size_t per_thread = (square ? 0 : L) + scratch_doubles(shape);
-    Block block(plan.np * L + threads * per_thread);
+    const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
+    const std::size_t per_thread = 8 * (std::max(R, C) + R);
+    Block block(scratch_doubles(plan, square, threads));
     double* residues[MAX_PRIMES];
-    for (int q = 0; q < plan.np; ++q) residues[q] = block.data + q * L;
+    const Prime* prime_list[MAX_PRIMES];
+    for (int q = 0; q < plan.np; ++q) {
+        residues[q] = block.data + q * L;
+        prime_list[q] = &p[q];
+    }
+    const int own_others = square ? 0 : paired_primes(plan, threads) > 0 ? threads : 1;
+    double* others = block.data + plan.np * L;
+    double* buffers = others + own_others * L;
 
-    in_parallel(threads, [&](int t) {
-        double* other = block.data + plan.np * L + t * per_thread;
-        double* scratch = square ? other : other + L;
-        // This thread's primes: t, t + threads, ...; a's chunks cut once
-        // for all of them.
+    // Coefficients of the product in parts whose words start where their
+    // first bit is, so that parts summed side by side write apart.
+    const std::size_t n = an + bn;
+    const std::size_t coefficients = chunks(an, plan.b) + chunks(bn, plan.b) - 1;
+    std::vector<mp_limb_t> spill(16 * threads, 0);
+    std::vector<std::size_t> word(threads + 1, n);
+    Team team(threads);
+    team.run([&](int t, int size) {
+        double* scratch = buffers + t * per_thread;
+        double* other = others + (own_others > 1 ? t * L : 0);
+        const int paired = paired_primes(plan, size);
+        const auto range = [&](std::size_t count, std::size_t unit, auto pass) {
+            pass(share_start(count, t, size, unit), t + 1 == size ? count : share_start(count, t + 1, size, unit));
+        };
+        // This thread's primes t, t + size, ... below `paired`, whole; its
+        // part of the shared primes' chunks. a's chunks cut once for all.
         double* mine[MAX_PRIMES];
         const Prime* my_primes[MAX_PRIMES];
         int count = 0;
-        for (int q = t; q < plan.np; q += threads, ++count) {
+        for (int q = t; q < paired; q += size, ++count) {
             mine[count] = residues[q];
             my_primes[count] = &p[q];
         }
-        kern.load(mine, my_primes, count, L, a, an, plan.b);
-        for (int q = t; q < plan.np; q += threads) {
+        kern.load(mine, my_primes, count, 0, L, a, an, plan.b);
+        if (paired < plan.np)
+            range(L, 8, [&](std::size_t from, std::size_t to) {
+                kern.load(residues + paired, prime_list + paired, plan.np - paired, from, to, a, an, plan.b);
+            });
+        for (int q = t; q < paired; q += size) {
             const Twiddles forward = twiddles(q, plan.k, false), inverse = twiddles(q, plan.k, true);
-            const Prime* prime = &p[q];
-            kern.forward(residues[q], forward, *prime, scratch);
-            if (square) {
-                kern.pointwise(residues[q], residues[q], L, *prime);
-            } else {
-                kern.load(&other, &prime, 1, L, b, bn, plan.b);
-                kern.forward(other, forward, *prime, scratch);
-                kern.pointwise(residues[q], other, L, *prime);
+            const auto transform = [&](double* data, const Twiddles& tw, bool back) {
+                if (back) kern.rows(data, tw, p[q], scratch, true, 0, R / 8);
+                kern.columns(data, tw, p[q], scratch, back, 0, C / 8);
+                if (!back) kern.rows(data, tw, p[q], scratch, false, 0, R / 8);
+            };
+            transform(residues[q], forward, false);
+            const double* factor = residues[q];
+            if (!square) {
+                kern.load(&other, &prime_list[q], 1, 0, L, b, bn, plan.b);
+                transform(other, forward, false);
+                factor = other;
             }
-            kern.inverse(residues[q], inverse, *prime, scratch);
+            kern.pointwise(residues[q], factor, 0, L, p[q]);
+            transform(residues[q], inverse, true);
         }
+        team.barrier();
+        for (int q = paired; q < plan.np; ++q) {
+            const Twiddles forward = twiddles(q, plan.k, false), inverse = twiddles(q, plan.k, true);
+            const auto transform = [&](double* data, const Twiddles& tw, bool back) {
+                const auto cols = [&](std::size_t f, std::size_t e) { kern.columns(data, tw, p[q], scratch, back, f, e); };
+                const auto rws = [&](std::size_t f, std::size_t e) { kern.rows(data, tw, p[q], scratch, back, f, e); };
+                if (back) range(R / 8, 1, rws); else range(C / 8, 1, cols);
+                team.barrier();
+                if (back) range(C / 8, 1, cols); else range(R / 8, 1, rws);
+                team.barrier();
+            };
+            transform(residues[q], forward, false);
+            const double* factor = residues[q];
+            if (!square) {
+                double* shared = others;
+                range(L, 8, [&](std::size_t from, std::size_t to) { kern.load(&shared, &prime_list[q], 1, from, to, b, bn, plan.b); });
+                team.barrier();
+                transform(shared, forward, false);
+                factor = shared;
+            }
+            range(L, 8, [&](std::size_t from, std::size_t to) { kern.pointwise(residues[q], factor, from, to, p[q]); });
+            team.barrier();
+            transform(residues[q], inverse, true);
+        }
+        // The remaindering, a part of the coefficients each.
+        const std::size_t first = share_start(coefficients, t, size, 8),
+                          last = t + 1 == size ? coefficients : share_start(coefficients, t + 1, size, 8);
+        const std::size_t lo = std::min(n, first * plan.b / 64),
+                          hi = t + 1 == size ? n : std::min(n, last * plan.b / 64);
+        word[t + 1] = hi;
+        kern.garner(residues, plan.np, p, first, std::min((last + 7) / 8 * 8, L));
+        accumulate(r, lo, hi, &spill[16 * t], residues, plan.np, p, plan.b, first, last);
     });
-
-    // Coefficients in parts whose words start where their first bit is.
-    const std::size_t n = an + (square ? an : bn);
-    const std::size_t coefficients = chunks(an, plan.b) + chunks(square ? an : bn, plan.b) - 1;
-    std::vector<std::size_t> first(threads + 1), word(threads + 1);
-    for (int t = 0; t <= threads; ++t) {
-        first[t] = (coefficients * t / threads + 7) / 8 * 8;
-        if (t == threads) first[t] = coefficients;
-        word[t] = t == threads ? n : std::min(n, first[t] * plan.b / 64);
-    }
-    std::vector<mp_limb_t> spill(16 * threads, 0);
-    in_parallel(threads, [&](int t) {
-        const std::size_t to_digits = std::min((first[t + 1] + 7) / 8 * 8, L);
-        kern.garner(residues, plan.np, p, first[t], to_digits);
-        accumulate(r, word[t], word[t + 1], &spill[16 * t], residues, plan.np, p, plan.b, first[t],
-                   first[t + 1]);
-    });
-    for (int t = 0; t + 1 < threads; ++t) {
-        const std::size_t at = word[t + 1];
-        if (at < n) mpn_add(r + at, r + at, n - at, &spill[16 * t], std::min<std::size_t>(16, n - at));
+    for (int t = 1; t < threads; ++t) {
+        const std::size_t at = word[t];
+        if (at < n) mpn_add(r + at, r + at, n - at, &spill[16 * (t - 1)], std::min<std::size_t>(16, n - at));
     }
 }
 
@@ -366,10 +410,11 @@ void checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_
     transform_product(r, a, an, b, bn, threads);
     const std::size_t n = an + (b ? bn : an);
     if (damage.exchange(false)) r[n / 2] ^= 1;
-    if (product_holds(a, an, b ? b : a, b ? bn : an, r, n)) return;
+    const int team = useful_threads(threads, choose_plan(an, b ? bn : an, b == nullptr));
+    if (product_holds(a, an, b ? b : a, b ? bn : an, r, n, team)) return;
     ++failures;
     gmp_product(r, a, an, b, bn);
-    if (!product_holds(a, an, b ? b : a, b ? bn : an, r, n)) ++refailures;
+    if (!product_holds(a, an, b ? b : a, b ? bn : an, r, n, team)) ++refailures;
 }
 
 }  // namespace
@@ -378,7 +423,7 @@ bool uses_transform(std::size_t an, std::size_t bn) {
     const Kernels& k = kernels();
     const Threshold t = &k == avx512_kernels() ? AVX512_THRESHOLD : AVX2_THRESHOLD;
     if (&k == &portable_kernels() && !chosen) return false;
-    return an + bn >= t.total && std::min(an, bn) >= t.shorter && choose_plan(an, bn, false, 1).np != 0;
+    return an + bn >= t.total && std::min(an, bn) >= t.shorter && choose_plan(an, bn, false).np != 0;
 }
 
 void mul(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp, std::size_t bn, int threads) {
@@ -395,19 +440,16 @@ void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads) {
         checked_product(rp, ap, an, nullptr, 0, threads);
 }
 
-Shape shape(std::size_t an, std::size_t bn, int threads) {
+Shape shape(std::size_t an, std::size_t bn) {
     if (!uses_transform(an, bn)) return {0, 0, 0};
-    const Plan plan = choose_plan(an, bn, false, threads);
+    const Plan plan = choose_plan(an, bn, false);
     return {plan.np, plan.b, plan.k};
 }
 
 std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads) {
     if (!uses_transform(an, bn)) return 0;
-    const Plan plan = choose_plan(an, bn, false, threads);
-    const std::size_t L = std::size_t{1} << plan.k;
-    threads = std::max(1, std::min(threads, plan.np));
-    const std::size_t R = std::size_t{1} << (plan.k / 2), C = L / R;
-    return sizeof(double) * (plan.np * L + threads * (L + 8 * (std::max(R, C) + R)));
+    const Plan plan = choose_plan(an, bn, false);
+    return sizeof(double) * scratch_doubles(plan, false, useful_threads(threads, plan));
 }
 
 std::uint64_t failed_checks() { return failures; }

@@ -32,7 +32,7 @@ struct Shape {
     unsigned chunk_bits;
     int log2_length;
 };
-Shape shape(std::size_t an, std::size_t bn, int threads);
+Shape shape(std::size_t an, std::size_t bn);
 
 // Bytes the transform allocates for such a product (0 where GMP multiplies):
 // its residues, one operand's transform per thread, the buffers.

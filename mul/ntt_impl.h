@@ -100,51 +100,69 @@ void copy_rows(double* to, const double* from, std::size_t rows, std::size_t to_
         for (int v = 0; v < W; v += V::lanes) V::store(to + r * to_stride + v, V::load(from + r * from_stride + v));
 }
 
-void forward(double* data, const Twiddles& tw, const Prime& prime, double* scratch) {
+// Column groups [from, to) of the R x C array (group g: columns 8g to
+// 8g + 7): forward, a decimation-in-frequency pass down each column and then
+// the twiddles; inverse, the twiddles (with 1/L) and then the
+// decimation-in-time pass. A group's twiddles are start[j] step[j]^g.
+void columns(double* data, const Twiddles& tw, const Prime& prime, double* scratch, bool inverse,
+             std::size_t from, std::size_t to) {
     const Mod m(prime);
     const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R;
     double* buf = scratch;
     double* t = scratch + W * (R > C ? R : C);
-    for (std::size_t i = 0; i < W * R; ++i) t[i] = tw.start[i];
-    for (std::size_t c0 = 0; c0 < C; c0 += W) {
-        copy_rows(buf, data + c0, R, W, C);
-        dif(buf, R, prime.w_fwd, m);
-        twiddle(buf, t, tw.step, R, m);
-        copy_rows(data + c0, buf, R, C, W);
+    for (std::size_t j = 0; j < R; ++j) {
+        // step^from by squaring; every factor a residue below p, the step
+        // itself at most p/2.
+        V power = V::set1(1.0), base = V::set1(tw.step[j]);
+        for (std::size_t e = from; e > 0; e /= 2) {
+            if (e & 1) power = m.mulmod(power, base);
+            base = m.mulmod(base, base);
+        }
+        for (int v = 0; v < W; v += V::lanes)
+            V::store(t + W * j + v, m.mulmod(V::load(tw.start + W * j + v), power));
     }
-    for (std::size_t r0 = 0; r0 < R; r0 += W) {
-        double* block = data + r0 * C;
-        for (std::size_t c = 0; c < C; ++c)
-            for (int i = 0; i < W; ++i) buf[W * c + i] = block[i * C + c];
-        dif(buf, C, prime.w_fwd, m);
-        copy_rows(block, buf, C, W, W);
+    for (std::size_t g = from; g < to; ++g) {
+        double* column = data + W * g;
+        copy_rows(buf, column, R, W, C);
+        if (inverse) {
+            twiddle(buf, t, tw.step, R, m);
+            dit(buf, R, prime.w_inv, m);
+        } else {
+            dif(buf, R, prime.w_fwd, m);
+            twiddle(buf, t, tw.step, R, m);
+        }
+        copy_rows(column, buf, R, C, W);
     }
 }
 
-void inverse(double* data, const Twiddles& tw, const Prime& prime, double* scratch) {
+// Row blocks [from, to) (block b: rows 8b to 8b + 7): forward, the block
+// transposed into C rows of 8 lanes, a decimation-in-frequency pass, stored
+// as it is; inverse, the reverse.
+void rows(double* data, const Twiddles& tw, const Prime& prime, double* scratch, bool inverse,
+          std::size_t from, std::size_t to) {
     const Mod m(prime);
     const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R;
+    (void)R;
     double* buf = scratch;
-    double* t = scratch + W * (R > C ? R : C);
-    for (std::size_t r0 = 0; r0 < R; r0 += W) {
-        double* block = data + r0 * C;
-        copy_rows(buf, block, C, W, W);
-        dit(buf, C, prime.w_inv, m);
-        for (std::size_t c = 0; c < C; ++c)
-            for (int i = 0; i < W; ++i) block[i * C + c] = buf[W * c + i];
-    }
-    for (std::size_t i = 0; i < W * R; ++i) t[i] = tw.start[i];
-    for (std::size_t c0 = 0; c0 < C; c0 += W) {
-        copy_rows(buf, data + c0, R, W, C);
-        twiddle(buf, t, tw.step, R, m);
-        dit(buf, R, prime.w_inv, m);
-        copy_rows(data + c0, buf, R, C, W);
+    for (std::size_t b = from; b < to; ++b) {
+        double* block = data + W * b * C;
+        if (inverse) {
+            copy_rows(buf, block, C, W, W);
+            dit(buf, C, prime.w_inv, m);
+            for (std::size_t c = 0; c < C; ++c)
+                for (int i = 0; i < W; ++i) block[i * C + c] = buf[W * c + i];
+        } else {
+            for (std::size_t c = 0; c < C; ++c)
+                for (int i = 0; i < W; ++i) buf[W * c + i] = block[i * C + c];
+            dif(buf, C, prime.w_fwd, m);
+            copy_rows(block, buf, C, W, W);
+        }
     }
 }
 
-void pointwise(double* a, const double* b, std::size_t n, const Prime& prime) {
+void pointwise(double* a, const double* b, std::size_t from, std::size_t to, const Prime& prime) {
     const Mod m(prime);
-    for (std::size_t i = 0; i < n; i += V::lanes) V::store(a + i, m.mulmod(V::load(a + i), V::load(b + i)));
+    for (std::size_t i = from; i < to; i += V::lanes) V::store(a + i, m.mulmod(V::load(a + i), V::load(b + i)));
 }
 
 // Bits [offset, offset + width) of {a, an}, width <= 48; 0 past the end.
@@ -169,16 +187,16 @@ inline std::uint64_t bits_inside(const mp_limb_t* a, std::size_t offset, std::ui
 // 2^48 < p: its residue is piece_0 + sum_k piece_k (2^(48 k) mod p), each
 // product below 2^48 p/2 < p^2, the sum below 4p before its reduction. The
 // pieces of eight chunks are cut once for all the primes.
-void load(double* const* out, const Prime* const* primes, int count, std::size_t L, const mp_limb_t* a,
-          std::size_t an, unsigned b) {
+void load(double* const* out, const Prime* const* primes, int count, std::size_t from, std::size_t to,
+          const mp_limb_t* a, std::size_t an, unsigned b) {
     const std::size_t chunks = (an * 64 + b - 1) / b;
     const unsigned pieces = (b + 47) / 48, last = b - 48 * (pieces - 1);
     const std::uint64_t full = (std::uint64_t{1} << 48) - 1, top = (std::uint64_t{1} << last) - 1;
     // Chunks whose pieces all lie below bit 64 (an - 1) read two words freely.
     const std::size_t room = 64 * (an - 1), inside = room > 48 * pieces ? (room - 48 * pieces) / b : 0;
     alignas(64) double piece[4][W];
-    std::size_t i = 0;
-    for (; i < chunks; i += W) {
+    std::size_t i = from;
+    for (; i < to && i < chunks; i += W) {
         for (int lane = 0; lane < W; ++lane) {
             const std::size_t c = i + lane, offset = c * b;
             for (unsigned k = 0; k < pieces; ++k) {
@@ -202,7 +220,7 @@ void load(double* const* out, const Prime* const* primes, int count, std::size_t
         }
     }
     for (int q = 0; q < count; ++q)
-        for (std::size_t j = i; j < L; ++j) out[q][j] = 0.0;
+        for (std::size_t j = i; j < to; ++j) out[q][j] = 0.0;
 }
 
 // y_q = (...((r_q - y_0) / p_0 - y_1) / p_1 ... - y_{q-1}) / p_{q-1} mod p_q:
@@ -223,7 +241,7 @@ void garner(double* const* r, int np, const Prime* primes, std::size_t from, std
 
 }  // namespace
 
-const Kernels kernels = {NTT_ISA_NAME, load, forward, inverse, pointwise, garner};
+const Kernels kernels = {NTT_ISA_NAME, load, columns, rows, pointwise, garner};
 
 }  // namespace NTT_ISA
 }  // namespace mul

@@ -75,12 +75,12 @@ std::string compare(const Operands& x, bool square, int threads) {
 // transform's length, from the threshold up to transforms of 2^14.
 std::vector<std::size_t> lengths_around_changes() {
     std::vector<std::size_t> lengths;
-    int last_k = mul::shape(2000, 2000, 1).log2_length;
+    int last_k = mul::shape(2000, 2000).log2_length;
     for (std::size_t n = 2100; n < 60000; n += 1 + n / 400) {
-        const int k = mul::shape(n, n, 1).log2_length;
+        const int k = mul::shape(n, n).log2_length;
         if (k != last_k) {
             for (std::size_t m = n > 40 ? n - 40 : 1; m <= n + 40 && m < 60000; ++m) {
-                const int before = mul::shape(m - 1, m - 1, 1).log2_length, at = mul::shape(m, m, 1).log2_length;
+                const int before = mul::shape(m - 1, m - 1).log2_length, at = mul::shape(m, m).log2_length;
                 if (before != at) {
                     lengths.insert(lengths.end(), {m - 1, m, m + 1});
                     break;
