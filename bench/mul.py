@@ -77,7 +77,7 @@ def main():
                               f"{gmp / one} {gmp / every}\n")
             out.write("\n\n")
     script = f"""
-set terminal pngcairo size 1100,900 font ",10"
+set terminal pngcairo size 1100,900 font ",10" noenhanced
 set output "{os.path.join(RESULTS, 'mul.png')}"
 set multiplot layout 2,1 title "Engine against GMP's mpn_mul and mpn_sqr, {machine()}, {date}, {rounds.split(' (')[0]}"
 set logscale xy

@@ -21,16 +21,17 @@ namespace {
 
 // Where the transform takes over from GMP, by instruction set: products of
 // at least `total` limbs whose shorter operand has at least `shorter`.
-// Measured (medians of five, this project's machine): with AVX-512 GMP is
-// faster up to 900 x 900 limbs (1.00 at 900, 1.10 at 1,100) and 4n x n up to
-// n = 300 (0.94; 1.06 at 500); with AVX2 up to 1,500 x 1,500 (0.93; 1.06 at
-// 2,000) and 4n x n up to n = 500 (0.95). The portable kernels, one lane with
+// Measured (medians of three to five, this project's machine; single runs
+// vary by 10 %): with AVX-512 GMP is as fast up to about 1,100 x 1,100 limbs
+// (0.79 to 1.10 at 1,000 to 1,100; 1.03 to 1.29 from 1,300 to 1,800) and 4n x
+// n up to n = 300 (0.94; 1.06 at 500); with AVX2 up to 1,500 x 1,500 (0.93;
+// 1.06 at 2,000) and 4n x n up to n = 500 (0.95). The portable kernels, one lane with
 // library calls for the fused products, are 5 to 14 times slower than GMP at
 // every size: they multiply only where chosen on purpose (tests, benchmarks).
 struct Threshold {
     std::size_t total, shorter;
 };
-constexpr Threshold AVX512_THRESHOLD{2000, 500}, AVX2_THRESHOLD{4000, 700};
+constexpr Threshold AVX512_THRESHOLD{2500, 500}, AVX2_THRESHOLD{4000, 700};
 std::atomic<bool> chosen{false};  // use_instructions was called
 
 // Chunk widths up to 192 bits, four 48-bit pieces.

@@ -128,9 +128,9 @@ TEST(Mul, EqualsGmpForUnbalancedAllOnesOneWordAndEveryThreadCount) {
         std::size_t an, bn;
         bool ones;
     };
-    // Both sides of the thresholds (AVX-512: 2,000 limbs in all and 500 in
+    // Both sides of the thresholds (AVX-512: 2,500 limbs in all and 500 in
     // the shorter; otherwise 4,000 and 700), then beyond them.
-    const Case cases[] = {{999, 999, false},     {1000, 1000, true},   {1001, 1000, false},
+    const Case cases[] = {{1249, 1249, false},   {1250, 1250, true},   {1251, 1250, false},
                           {1999, 1999, false},   {2000, 2000, true},   {1600, 499, false},
                           {1600, 500, false},    {3300, 699, false},   {3300, 700, true},
                           {20000, 5000, true},   {20001, 4999, false}, {30000, 1, false},
