@@ -27,41 +27,41 @@ const Modulus& modulus() {
     return m;
 }
 
-// {x, n} mod q, by Horner's rule from the top word with 2^64 = 8 d (mod q),
-// since 2^61 = d. The running value r stays below 2^62: r 8 d + word is below
-// 2^62 2^23 + 2^64 < 2^86, and folding it as h 2^61 + l -> h d + l leaves
-// h d < 2^25 2^20 plus l < 2^61, below 2^62. Four quarters of x run as four
-// independent chains, joined by powers of 2^64 at the end, so that the
-// chains' multiplications overlap.
-std::uint64_t horner(const mp_limb_t* x, std::size_t n, const Modulus& m) {
-    const std::uint64_t mask = (std::uint64_t{1} << 61) - 1, c = 8 * m.d;
-    std::uint64_t r = 0;
-    for (std::size_t i = n; i-- > 0;) {
-        const u128 t = static_cast<u128>(r) * c + x[i];
-        r = static_cast<std::uint64_t>(t >> 61) * m.d + (static_cast<std::uint64_t>(t) & mask);
-    }
-    return r % m.q;
-}
+constexpr std::uint64_t LOW61 = (std::uint64_t{1} << 61) - 1;
 
+// t < 2^128 as h 2^61 + l becomes h d + l, congruent mod q and below
+// 2^67 2^20 + 2^61 < 2^88.
+u128 fold_once(u128 t, const Modulus& m) { return (t >> 61) * m.d + (static_cast<std::uint64_t>(t) & LOW61); }
+
+// t < 2^128 folded twice: below 2^27 2^20 + 2^61 < 2^62.
+std::uint64_t fold(u128 t, const Modulus& m) { return static_cast<std::uint64_t>(fold_once(fold_once(t, m), m)); }
+
+// {x, n} mod q. Blocks of 32 words from the top: a block's value mod q is
+// sum_j x_j (2^(64 j) mod q), independent products in four sums of eight
+// (a product is below 2^125, so eight stay below 2^128), each folded once;
+// the blocks join by Horner's rule with 2^2048 mod q, r 2^2048 below 2^62
+// 2^61 and the whole below 2^126 before its two folds. The words below the
+// last whole block join one at a time with 2^64 mod q.
 std::uint64_t residue(const mp_limb_t* x, std::size_t n, const Modulus& m) {
-    const std::size_t quarter = n / 4;
-    if (quarter < 64) return horner(x, n, m);
-    const std::uint64_t mask = (std::uint64_t{1} << 61) - 1, c = 8 * m.d;
-    std::uint64_t r[4] = {0, 0, 0, 0};
-    const std::size_t start[4] = {0, quarter, 2 * quarter, 3 * quarter};
-    const std::size_t top = n - 3 * quarter;  // the last quarter takes the rest
-    for (std::size_t i = top; i-- > 0;) {
-        for (int j = 0; j < 4; ++j) {
-            if (j < 3 && i >= quarter) continue;
-            const u128 t = static_cast<u128>(r[j]) * c + x[start[j] + i];
-            r[j] = static_cast<std::uint64_t>(t >> 61) * m.d + (static_cast<std::uint64_t>(t) & mask);
-        }
+    constexpr int BLOCK = 32;
+    std::uint64_t weight[BLOCK];  // 2^(64 j) mod q
+    weight[0] = 1;
+    const std::uint64_t word = (8 * m.d) % m.q;  // 2^64 = 8 d (mod q), as 2^61 = d
+    for (int j = 1; j < BLOCK; ++j) weight[j] = mul_mod(weight[j - 1], word, m.q);
+    const std::uint64_t block_weight = mul_mod(weight[BLOCK - 1], word, m.q);
+    const std::size_t low = n % BLOCK;
+    std::uint64_t r = 0;
+    for (std::size_t i = n; i > low; i -= BLOCK) {
+        const mp_limb_t* b = x + i - BLOCK;
+        u128 sum[4] = {0, 0, 0, 0};
+        for (int j = 0; j < BLOCK; j += 4)
+            for (int s = 0; s < 4; ++s) sum[s] += static_cast<u128>(b[j + s]) * weight[j + s];
+        r = fold(static_cast<u128>(r) * block_weight + fold_once(sum[0], m) + fold_once(sum[1], m) +
+                     fold_once(sum[2], m) + fold_once(sum[3], m),
+                 m);
     }
-    // x = r0 + r1 B + r2 B^2 + r3 B^3 with B = 2^(64 quarter).
-    const std::uint64_t base = pow_mod(c % m.q, quarter, m.q);
-    std::uint64_t sum = r[3] % m.q;
-    for (int j = 2; j >= 0; --j) sum = (mul_mod(sum, base, m.q) + r[j] % m.q) % m.q;
-    return sum;
+    for (std::size_t i = low; i-- > 0;) r = fold(static_cast<u128>(r) * word + x[i], m);
+    return r % m.q;
 }
 
 }  // namespace

@@ -5,17 +5,20 @@
 // Arithmetic. Residues mod p, 2^49 < p < 2^50, are held as integer-valued
 // doubles, signed. Every double below is an integer of magnitude < 2^53, so
 // sums and differences of two of them are exact.
-//  - reduce(x), |x| < 2^52: q = round(x / p) with the rounded 1/p is within
-//    1/2 + |x| 2^-52 / p < 1/2 + 2^-1 of x / p... more sharply, for |x| < 8p
-//    it is within 1/2 + 2^-48 of it, so x - q p, formed exactly by one fused
-//    multiply-add (the exact value is an integer below 2^53), has magnitude
-//    at most p/2 + 1 < p.
-//  - mulmod(a, b), |a b| < p^2 < 2^100: h = a b rounded, l = a b - h exactly
-//    (fused multiply-add: the error of a rounded product is representable),
-//    |l| <= 2^(100-54) = 2^46. q = round(h / p) is within 1/2 + 2^-2 of
-//    h / p (|h / p| < 2^50, relative error of h * (1/p) below 2^-52), so
-//    h - q p, exact by the same argument, is at most 3p/4 in magnitude, and
-//    the result (h - q p) + l, at most 3p/4 + 2^46 < p, is exact.
+//  - reduce(x), |x| < 8p: x (1/p), with 1/p and the product each rounded,
+//    is within 8 2^-52 = 2^-49 of x / p, so q = round(x (1/p)) is within
+//    1/2 + 2^-49 of it and x - q p, an integer of magnitude at most
+//    p/2 + p 2^-49 < p/2 + 2, is formed exactly by one fused multiply-add.
+//    The inputs reduced here: sums and differences of two residues (< 2p),
+//    the loading's sums (< 4p), the remaindering's differences (< 2^51 < 4p).
+//  - mulmod(a, b), |a b| < p^2 < 2^100: h = a b rounded (an integer), l =
+//    a b - h exactly (fused multiply-add: the error of a rounded product is
+//    representable), |l| <= half an ulp of h <= 2^46. q = round(h (1/p)) is
+//    within 1/2 + 2^50 2^-52 = 3/4 of h / p, so h - q p, an integer of
+//    magnitude at most 3p/4, is exact by the same argument, and the result
+//    (h - q p) + l, at most 3p/4 + 2^46 < p (2^46 < p/8), is exact. Every
+//    caller keeps |a b| < p^2: residues below p times residues below p, or
+//    differences below 2p times signed twiddles and constants at most p/2.
 // So both map residues to residues of magnitude below p, and no step ever
 // rounds: the residues are exact, on every instruction set alike.
 //
