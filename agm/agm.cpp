@@ -3,14 +3,16 @@
 #include <cstdio>
 
 #include "ladder.h"
+#include "products.h"
+#include "run_clock.h"
 
 namespace agm {
 
 mpf_t A, B, a2, b2, c, s;
-clock_t T[4], FD;
+long long T[4], FD;
 
 // Clock reading at the end of the last iteration; the finish is timed from it.
-static clock_t loop_end;
+static long long loop_end;
 
 void agm_create(long prec_bits) {
     P = prec_bits;
@@ -76,7 +78,7 @@ static const Variant VARIANT0 = {
          mpf_div_2exp(A, A, 1);  // a_{k+1}
          mpf_sub(c, A, B);
      },
-     [] { mpf_mul(c, c, c); }},  // ((a_k - b_k) / 2)^2
+     [] { products::mul(c, c, c); }},  // ((a_k - b_k) / 2)^2
     [] {
         mpf_add(b2, b2, a2);
         mpf_div_2exp(b2, b2, 2);
@@ -94,7 +96,7 @@ static const Variant VARIANT1 = {
          mpf_add(b2, b2, a2);
          mpf_div_2exp(b2, b2, 2);  // (a_k^2 + b_k^2) / 4
      },
-     [] { mpf_mul(a2, A, A); }},  // a_{k+1}^2
+     [] { products::mul(a2, A, A); }},  // a_{k+1}^2
     [] {
         mpf_sub(b2, a2, b2);
         mpf_mul_2exp(b2, b2, 1);  // 2 (a_{k+1}^2 - (a_k^2 + b_k^2) / 4) = a_k b_k
@@ -102,7 +104,7 @@ static const Variant VARIANT1 = {
 
 // Variant 2: one multiplication, one root, on the squares alone.
 static const Variant VARIANT2 = {
-    {[] { mpf_mul(c, a2, b2); },  // a_k^2 b_k^2
+    {[] { products::mul(c, a2, b2); },  // a_k^2 b_k^2
      [] {
          mpf_add(a2, a2, b2);
          mpf_div_2exp(a2, a2, 1);  // (a_k^2 + b_k^2) / 2
@@ -119,9 +121,9 @@ static const Variant& variant_for(int algorithm) {
 
 // One iteration, each measured step timed between its own clock readings.
 static void iterate(int k, const Variant& variant) {
-    clock_t tick = clock();
+    long long tick = run_clock();
     const auto lap = [&tick](int i) {
-        const clock_t now = clock();
+        const long long now = run_clock();
         T[i] += now - tick;
         tick = now;
     };
@@ -132,7 +134,7 @@ static void iterate(int k, const Variant& variant) {
         lap(i + 1);
     }
     variant.rest();
-    loop_end = clock();
+    loop_end = run_clock();
 }
 
 int agm_iterations(long prec) {
@@ -157,7 +159,7 @@ int agm_loop(int algorithm) {
 void agm_finish() {
     mpf_mul_2exp(a2, a2, 1);
     newton_div(a2, a2, s, c);
-    FD += clock() - loop_end;
+    FD += run_clock() - loop_end;
 }
 
 }  // namespace agm

@@ -8,8 +8,6 @@
 
 #include <gmp.h>
 
-#include <ctime>
-
 #include "newton.h"
 
 namespace agm {
@@ -23,10 +21,10 @@ extern mpf_t c;   // 2^k (a_k^2 - b_k^2) after step 0; a temporary later on,
                   // and the kernels' scratch where it is free
 extern mpf_t s;   // the running denominator
 
-// Clock ticks spent in each of the four measured steps of all iterations, and
-// in the finish (from the end of the last iteration).
-extern clock_t T[4];
-extern clock_t FD;
+// Clock ticks (run_clock) spent in each of the four measured steps of all
+// iterations, and in the finish (from the end of the last iteration).
+extern long long T[4];
+extern long long FD;
 
 // Sets P to prec_bits, the default precision to agm_prec(), and creates A, B,
 // a2, b2, c, s at it, then r and t at the ladder's scratch size. A number a

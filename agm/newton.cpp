@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ladder.h"
+#include "products.h"
 
 namespace agm {
 
@@ -29,13 +30,13 @@ void newton_sqrt(mpf_t result, mpf_t x, mpf_t u) {
         // is formed at t's full step precision: 1 - x r^2 cancels half of
         // its bits. Lowering x's precision changes no product (see newton.h).
         set_prec_within(t, sp, room);
-        mpf_mul(t, r, r);
+        products::mul(t, r, r);
         set_prec_within(x, hp, wp);
-        mpf_mul(t, t, x);
+        products::mul(t, t, x);
         mpf_ui_sub(t, 1, t);
         set_prec_within(t, hp, room);
         mpf_div_2exp(t, t, 1);
-        mpf_mul(t, t, r);
+        products::mul(t, t, r);
         set_prec_within(r, sp, room);
         mpf_add(r, r, t);
     }
@@ -46,11 +47,11 @@ void newton_sqrt(mpf_t result, mpf_t x, mpf_t u) {
     const long hp = wp / 2 + NEWTON_GUARD_BITS;
     set_prec_within(t, hp, room);
     set_prec_within(x, hp, wp);
-    mpf_mul(t, r, x);
-    mpf_mul(u, t, t);
+    products::mul(t, r, x);
+    products::mul(u, t, t);
     set_prec_within(x, wp, wp);
     mpf_sub(u, x, u);
-    mpf_mul(r, r, u);
+    products::mul(r, r, u);
     mpf_div_2exp(r, r, 1);
     mpf_add(result, r, t);
 }
@@ -71,10 +72,10 @@ void newton_div(mpf_t quotient, mpf_t a, mpf_t b, mpf_t u) {
         // precision says (see newton.h).
         set_prec_within(t, sp, room);
         set_prec_within(b, hp, wp);
-        mpf_mul(t, r, b);
+        products::mul(t, r, b);
         mpf_ui_sub(t, 1, t);
         set_prec_within(t, hp, room);
-        mpf_mul(t, t, r);
+        products::mul(t, t, r);
         set_prec_within(r, sp, room);
         mpf_add(r, r, t);
     }
@@ -83,10 +84,10 @@ void newton_div(mpf_t quotient, mpf_t a, mpf_t b, mpf_t u) {
     // a/b = t + r (a - b t) to full precision. The quotient is written last,
     // after every read of a, so it may be a.
     set_prec_within(t, wp / 2 + NEWTON_GUARD_BITS, room);
-    mpf_mul(t, r, a);
-    mpf_mul(u, t, b);
+    products::mul(t, r, a);
+    products::mul(u, t, b);
     mpf_sub(u, a, u);
-    mpf_mul(r, r, u);
+    products::mul(r, r, u);
     mpf_add(quotient, r, t);
 }
 

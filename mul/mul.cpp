@@ -33,6 +33,7 @@ struct Threshold {
 };
 constexpr Threshold AVX512_THRESHOLD{2500, 500}, AVX2_THRESHOLD{4000, 700};
 std::atomic<bool> chosen{false};  // use_instructions was called
+std::atomic<std::size_t> test_total{0}, test_shorter{0};
 
 // Chunk widths up to 192 bits, four 48-bit pieces.
 constexpr unsigned MAX_CHUNK_BITS = 192;
@@ -422,7 +423,8 @@ void checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_
 
 bool uses_transform(std::size_t an, std::size_t bn) {
     const Kernels& k = kernels();
-    const Threshold t = &k == avx512_kernels() ? AVX512_THRESHOLD : AVX2_THRESHOLD;
+    Threshold t = &k == avx512_kernels() ? AVX512_THRESHOLD : AVX2_THRESHOLD;
+    if (test_total > 0) t = {test_total, test_shorter};
     if (&k == &portable_kernels() && !chosen) return false;
     return an + bn >= t.total && std::min(an, bn) >= t.shorter && choose_plan(an, bn, false).np != 0;
 }
@@ -475,6 +477,11 @@ bool use_instructions(const char* name) {
 }
 
 void damage_next_product() { damage = true; }
+
+void use_transform_from(std::size_t total, std::size_t shorter) {
+    test_total = total;
+    test_shorter = shorter;
+}
 
 void release_kept_scratch() {
     std::lock_guard<std::mutex> lock(kept_mutex);

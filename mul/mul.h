@@ -55,6 +55,10 @@ bool use_instructions(const char* name);
 // hands it back (before a phase that needs the memory for other things).
 void release_kept_scratch();
 
+// Tests: the transform from `total` limbs in all and `shorter` in the shorter
+// operand, whatever the measured thresholds (0, 0: those again).
+void use_transform_from(std::size_t total, std::size_t shorter);
+
 // Tests: the next product the transform makes is damaged before its check.
 void damage_next_product();
 

@@ -16,6 +16,7 @@
 #include "newton.h"
 #include "output_check.h"
 #include "parallel_split.h"
+#include "products.h"
 #include "progress.h"
 #include "run_both.h"
 #include "split.h"
@@ -160,7 +161,7 @@ void compute(Run& run) {
     side_by_side(
         threaded,
         [&] {
-            mpf_mul(run.num, run.num, u);
+            products::mul(run.num, run.num, u);
             run.t[4] = now(run.threads);
             progress_step("final division");
         },

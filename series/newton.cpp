@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ladder.h"
+#include "products.h"
 
 namespace series {
 
@@ -45,12 +46,12 @@ void newton_sqrt_ui(mpf_t result, unsigned long x) {
         // r += r (1 - x r^2) / 2; the correction needs only half the step's
         // precision for its last product.
         set_prec_within(t, sp, room);
-        mpf_mul(t, r, r);
+        products::mul(t, r, r);
         mpf_mul_ui(t, t, x);
         mpf_ui_sub(t, 1, t);
         set_prec_within(t, hp, room);
         mpf_div_2exp(t, t, 1);
-        mpf_mul(t, t, r);
+        products::mul(t, t, r);
         set_prec_within(r, sp, room);
         mpf_add(r, r, t);
     }
@@ -60,9 +61,9 @@ void newton_sqrt_ui(mpf_t result, unsigned long x) {
     // last, after every use of u, so it may be u.
     set_prec_within(t, wp / 2 + NEWTON_GUARD_BITS, room);
     mpf_mul_ui(t, r, x);
-    mpf_mul(u, t, t);
+    products::mul(u, t, t);
     mpf_ui_sub(u, x, u);
-    mpf_mul(r, r, u);
+    products::mul(r, r, u);
     mpf_div_2exp(r, r, 1);
     mpf_add(result, r, t);
 }
@@ -78,9 +79,9 @@ void newton_reciprocal(const mpf_t b, long wp) {
         const long sp = step + NEWTON_GUARD_BITS;
         // r += r (1 - b r), all at the step's precision
         set_prec_within(t, sp, room);
-        mpf_mul(t, r, b);
+        products::mul(t, r, b);
         mpf_ui_sub(t, 1, t);
-        mpf_mul(t, t, r);
+        products::mul(t, t, r);
         set_prec_within(r, sp, room);
         mpf_add(r, r, t);
     }
@@ -90,10 +91,10 @@ void newton_quot_finish(mpf_t quotient, const mpf_t a, const mpf_t b, long wp) {
     // Final step, at full precision: t = a r, and a/b = t + r (a - b t). The
     // quotient is written last, after every read of a, so it may be a.
     set_prec_within(t, wp, static_cast<long>(mpf_get_prec(u)));
-    mpf_mul(t, r, a);
-    mpf_mul(u, b, t);
+    products::mul(t, r, a);
+    products::mul(u, b, t);
     mpf_sub(u, a, u);
-    mpf_mul(r, r, u);
+    products::mul(r, r, u);
     mpf_add(quotient, r, t);
 }
 

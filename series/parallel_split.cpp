@@ -1,6 +1,7 @@
 #include "parallel_split.h"
 
 #include "memory.h"
+#include "products.h"
 #include "progress.h"
 #include "run_both.h"
 #include "split.h"
@@ -22,16 +23,16 @@ void combine_in_lanes(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, i
                       BesideTask beside) {
     run_both(
         [&] {
-            mpz_mul(q2, q2, g);
+            products::mul(q2, q2, g);
             if (gflag)
-                mpz_mul(g2, g, g2);
+                products::mul(g2, g, g2);
             else
                 release_unread_g(g);
             if (beside) beside();
         },
         [&] {
-            mpz_mul(p, p, p2);
-            mpz_mul(q, q, p2);
+            products::mul(p, p, p2);
+            products::mul(q, q, p2);
             mpz_clear(p2);
         });
     mpz_add(q, q, q2);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "products.h"
 #include "progress.h"
 
 namespace series {
@@ -59,8 +60,8 @@ static void multiply_in_two(mpz_t u, const mpz_t v) {
     mpz_tdiv_r_2exp(low, u, s);
     mpz_tdiv_q_2exp(u, u, s);
     mpz_realloc2(u, mpz_sizeinbase(u, 2));  // hands back the low half's words
-    mpz_mul(low, low, v);
-    mpz_mul(u, u, v);
+    products::mul(low, low, v);
+    products::mul(u, u, v);
     mpz_mul_2exp(u, u, s);
     mpz_add(u, u, low);
     mpz_clear(low);
@@ -72,13 +73,13 @@ void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int
         if (least_memory)
             multiply_in_two(x, p2);
         else
-            mpz_mul(x, x, p2);
+            products::mul(x, x, p2);
     };
     // The right half's terms are scaled by the left half's g, the left half's
     // by the right half's p.
-    mpz_mul(q2, q2, g);
+    products::mul(q2, q2, g);
     if (gflag)
-        mpz_mul(g, g, g2);
+        products::mul(g, g, g2);
     else
         release_unread_g(g);
     mpz_clear(g2);

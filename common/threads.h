@@ -1,8 +1,6 @@
 #pragma once
 // How many threads a run may use, from the command line and the machine.
 
-namespace series {
-
 // Most threads a run may ask for; every one is a real thread of the
 // splitting's top levels, so more would only cost memory and switching.
 constexpr int MAX_THREADS = 1024;
@@ -14,5 +12,3 @@ int available_cores();
 // many. Anything else prints one line on stderr naming the accepted range
 // and returns false.
 bool read_thread_count(const char* program, const char* text, int* threads);
-
-}  // namespace series

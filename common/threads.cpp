@@ -8,8 +8,6 @@
 
 #include "arguments.h"
 
-namespace series {
-
 int available_cores() {
 #ifdef CPU_COUNT
     cpu_set_t set;
@@ -29,5 +27,3 @@ bool read_thread_count(const char* program, const char* text, int* threads) {
     *threads = value == 0 ? std::min(available_cores(), MAX_THREADS) : static_cast<int>(value);
     return true;
 }
-
-}  // namespace series

@@ -1,0 +1,56 @@
+#include "options.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "threads.h"
+
+namespace {
+
+const char* base_name(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+// --threads=N: N digits alone, 0 to MAX_THREADS.
+bool read_threads_option(const char* program, const char* value, int* threads) {
+    long long n = -1;
+    if (*value != '\0' && std::strlen(value) <= 9 && std::strspn(value, "0123456789") == std::strlen(value))
+        n = std::atoll(value);
+    if (n < 0 || n > MAX_THREADS) {
+        std::fprintf(stderr, "%s: --threads must be from 0 (every core) to %d, got \"%s\"\n", program,
+                     MAX_THREADS, value);
+        return false;
+    }
+    *threads = n == 0 ? (available_cores() < MAX_THREADS ? available_cores() : MAX_THREADS) : static_cast<int>(n);
+    return true;
+}
+
+}  // namespace
+
+bool read_options(const char* program, int argc, char** argv, Options* options) {
+    bool options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options_end || std::strncmp(arg, "--", 2) != 0) {
+            options->positional.push_back(arg);
+        } else if (!std::strcmp(arg, "--")) {
+            options_end = true;
+        } else if (!std::strcmp(arg, "--fast")) {
+            options->fast = true;
+        } else if (!std::strcmp(arg, "--help")) {
+            options->help = true;
+        } else if (!std::strcmp(arg, "--version")) {
+            options->version = true;
+        } else if (!std::strncmp(arg, "--threads=", 10)) {
+            if (!read_threads_option(program, arg + 10, &options->threads)) return false;
+        } else {
+            std::fprintf(stderr, "%s: unknown option \"%s\"\n", program, arg);
+            return false;
+        }
+    }
+    return true;
+}
+
+void print_version(const char* program) { std::printf("%s %s\n", base_name(program), PI_VERSION); }

@@ -1,0 +1,25 @@
+#pragma once
+// The options both programs take besides their positional arguments, which
+// keep their meaning and order. Options stand anywhere after the program's
+// name; "--" ends them (what follows is positional).
+//   --fast        every long product through the project's engine
+//   --threads=N   N threads, 0 every core the process may run on
+//   --help        the usage text and the options, status 0
+//   --version     the program's name and version, status 0
+
+#include <vector>
+
+struct Options {
+    bool fast = false;
+    bool help = false;
+    bool version = false;
+    int threads = 0;  // the count asked for (0 resolved to the cores); 0 where not given
+    std::vector<const char*> positional;
+};
+
+// Reads argv[1..argc). A malformed or unknown option prints one line on
+// stderr naming it and returns false.
+bool read_options(const char* program, int argc, char** argv, Options* options);
+
+// "agmpi 0.1.0"
+void print_version(const char* program);

@@ -1,0 +1,94 @@
+#include "products.h"
+
+#include <cstring>
+#include <vector>
+
+#include "mul.h"
+
+namespace products {
+
+namespace {
+
+int engine_threads = 0;  // 0: GMP alone
+
+// {r, an + bn} <- {a, an} {b, bn}, an, bn >= 1; r apart from a and b. The
+// same numbers (a == b, an == bn) are squared.
+void limbs_mul(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn) {
+    if (a == b && an == bn) {
+        mul::sqr(r, a, an, engine_threads);
+    } else if (an >= bn) {
+        mul::mul(r, a, an, b, bn, engine_threads);
+    } else {
+        mul::mul(r, b, bn, a, an, engine_threads);
+    }
+}
+
+}  // namespace
+
+void use_engine(int threads) { engine_threads = threads < 1 ? 1 : threads; }
+void use_library() { engine_threads = 0; }
+bool engine_in_use() { return engine_threads > 0; }
+
+// The library's float product: each operand cut to its top prec words,
+// prec = r's precision in words (which is one more than its precision in
+// bits asks for); the full product of those; a zero top word dropped (with
+// the exponent one lower); then the top prec + 1 words kept.
+void mul(mpf_t r, const mpf_t a, const mpf_t b) {
+    if (!engine_in_use()) {
+        mpf_mul(r, a, b);
+        return;
+    }
+    const mp_size_t prec = r->_mp_prec;
+    mp_size_t an = a->_mp_size < 0 ? -a->_mp_size : a->_mp_size;
+    mp_size_t bn = b->_mp_size < 0 ? -b->_mp_size : b->_mp_size;
+    if (an == 0 || bn == 0) {
+        r->_mp_size = 0;
+        r->_mp_exp = 0;
+        return;
+    }
+    const mp_limb_t* ap = a->_mp_d;
+    const mp_limb_t* bp = b->_mp_d;
+    const bool same = a == b;
+    if (an > prec) {
+        ap += an - prec;
+        an = prec;
+    }
+    if (bn > prec) {
+        bp += bn - prec;
+        bn = prec;
+    }
+    if (same) bp = ap;
+    std::vector<mp_limb_t> product(static_cast<std::size_t>(an + bn));
+    limbs_mul(product.data(), ap, static_cast<std::size_t>(an), bp, static_cast<std::size_t>(bn));
+    mp_size_t size = an + bn;
+    const mp_size_t adjust = product[static_cast<std::size_t>(size - 1)] == 0;
+    size -= adjust;
+    const mp_limb_t* top = product.data();
+    if (size > prec + 1) {
+        top += size - (prec + 1);
+        size = prec + 1;
+    }
+    const mp_exp_t exp = a->_mp_exp + b->_mp_exp - adjust;
+    const bool negative = (a->_mp_size < 0) != (b->_mp_size < 0);
+    std::memcpy(r->_mp_d, top, static_cast<std::size_t>(size) * sizeof(mp_limb_t));
+    r->_mp_size = negative ? -size : size;
+    r->_mp_exp = exp;
+}
+
+void mul(mpz_t r, const mpz_t a, const mpz_t b) {
+    const std::size_t an = mpz_size(a), bn = mpz_size(b);
+    if (!engine_in_use() || !mul::uses_transform(an > bn ? an : bn, an > bn ? bn : an)) {
+        mpz_mul(r, a, b);
+        return;
+    }
+    const bool negative = (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0);
+    std::vector<mp_limb_t> product(an + bn);
+    limbs_mul(product.data(), mpz_limbs_read(a), an, a == b ? mpz_limbs_read(a) : mpz_limbs_read(b), bn);
+    std::size_t size = an + bn;
+    while (size > 0 && product[size - 1] == 0) --size;
+    mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(size));
+    std::memcpy(rp, product.data(), size * sizeof(mp_limb_t));
+    mpz_limbs_finish(r, negative ? -static_cast<mp_size_t>(size) : static_cast<mp_size_t>(size));
+}
+
+}  // namespace products

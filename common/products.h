@@ -1,0 +1,24 @@
+#pragma once
+// The one place that decides how a run multiplies long numbers: GMP's
+// mpf_mul and mpz_mul, or the project's engine (mul/) through the same
+// truncations, so that every value is exactly the library's. The AGM, the
+// kernels and the splitting multiply through here.
+
+#include <gmp.h>
+
+namespace products {
+
+// From now on long products go through the engine, on `threads` threads
+// (>= 1); before any call, or after use_library(), GMP makes them all.
+void use_engine(int threads);
+void use_library();
+bool engine_in_use();
+
+// r <- a b, exactly what mpf_mul(r, a, b) gives: operands cut to r's
+// precision, the same words kept, the same exponent. r may be a or b.
+void mul(mpf_t r, const mpf_t a, const mpf_t b);
+
+// r <- a b, as mpz_mul. r may be a or b.
+void mul(mpz_t r, const mpz_t a, const mpz_t b);
+
+}  // namespace products
