@@ -29,21 +29,6 @@ static const char OPTIONS[] =
     "\t   --fast, every long product through the project's multiplication engine\n"
     "\t   --threads=N, with --fast: N threads in each long product (0, every core)\n";
 
-// Ends a run whose engine products failed their check: where GMP's products
-// mended them, one line and the run stands; where GMP's failed too, the
-// machine is not computing reliably.
-static bool products_held(const char* program) {
-    if (mul::failed_rechecks() > 0) {
-        std::fprintf(stderr, "%s: %llu products failed their check even when made again by GMP: this machine is not computing reliably\n",
-                     program, static_cast<unsigned long long>(mul::failed_rechecks()));
-        return false;
-    }
-    if (mul::failed_checks() > 0)
-        std::fprintf(stderr, "%s: %llu products failed their check and were made again by GMP\n", program,
-                     static_cast<unsigned long long>(mul::failed_checks()));
-    return true;
-}
-
 int main(int argc, char** argv) {
     using namespace agm;
     Options options;
@@ -104,6 +89,6 @@ int main(int argc, char** argv) {
     }
     const long long t4 = run_clock();
     std::printf("Total time=%f\n", seconds(t4 - t0));
-    const bool held = products_held(argv[0]);
+    const bool held = products::checks_held(argv[0]);
     return standard_output_complete(argv[0]) && held ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "products.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -10,16 +11,19 @@ namespace products {
 namespace {
 
 int engine_threads = 0;  // 0: GMP alone
+thread_local int share = 0;  // this thread's part of them, 0: all
+
+int threads_here() { return share > 0 ? share : engine_threads; }
 
 // {r, an + bn} <- {a, an} {b, bn}, an, bn >= 1; r apart from a and b. The
 // same numbers (a == b, an == bn) are squared.
 void limbs_mul(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn) {
     if (a == b && an == bn) {
-        mul::sqr(r, a, an, engine_threads);
+        mul::sqr(r, a, an, threads_here());
     } else if (an >= bn) {
-        mul::mul(r, a, an, b, bn, engine_threads);
+        mul::mul(r, a, an, b, bn, threads_here());
     } else {
-        mul::mul(r, b, bn, a, an, engine_threads);
+        mul::mul(r, b, bn, a, an, threads_here());
     }
 }
 
@@ -28,6 +32,23 @@ void limbs_mul(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t
 void use_engine(int threads) { engine_threads = threads < 1 ? 1 : threads; }
 void use_library() { engine_threads = 0; }
 bool engine_in_use() { return engine_threads > 0; }
+
+ThreadShare::ThreadShare(int threads) : saved_(share) { share = threads < 1 ? 1 : threads; }
+ThreadShare::~ThreadShare() { share = saved_; }
+
+bool checks_held(const char* program) {
+    if (mul::failed_rechecks() > 0) {
+        std::fprintf(stderr,
+                     "%s: %llu products failed their check even when made again by GMP: this machine is "
+                     "not computing reliably\n",
+                     program, static_cast<unsigned long long>(mul::failed_rechecks()));
+        return false;
+    }
+    if (mul::failed_checks() > 0)
+        std::fprintf(stderr, "%s: %llu products failed their check and were made again by GMP\n", program,
+                     static_cast<unsigned long long>(mul::failed_checks()));
+    return true;
+}
 
 // The library's float product: each operand cut to its top prec words,
 // prec = r's precision in words (which is one more than its precision in

@@ -6,18 +6,20 @@
 
 #include <gmp.h>
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 
 #include "arguments.h"
 #include "digits.h"
 #include "memory.h"
+#include "mul.h"
 #include "newton.h"
+#include "options.h"
 #include "output_check.h"
 #include "parallel_split.h"
 #include "products.h"
 #include "progress.h"
+#include "run_clock.h"
 #include "run_both.h"
 #include "split.h"
 #include "terms.h"
@@ -28,6 +30,15 @@ static const char USAGE[] =
     "    output=0, no output\n"
     "           1, output to screen\n"
     "    [threads]=1, one thread; 0, every core; N, N threads\n";
+
+static const char OPTIONS[] =
+    "    --fast, every long product through the project's multiplication engine\n"
+    "    --threads=N, as [threads]; with --fast the long products share them too\n";
+
+// Below this many digits a second thread costs more than it saves (starting
+// it against splitting a few thousand terms): a run asking for threads runs
+// on one, and its report is one thread's.
+constexpr long long THREADED_FROM_DIGITS = 100000;
 
 namespace {
 
@@ -40,18 +51,6 @@ struct Run {
     mpf_t num, den;
     long long t[6];
 };
-
-// The report's clock: CPU time of the process with one thread; wall-clock
-// time with several, where CPU time would add up the threads. Both tick in
-// TICKS_PER_SECOND.
-constexpr long long TICKS_PER_SECOND = CLOCKS_PER_SEC;
-long long now(int threads) {
-    if (threads == 1) return clock();
-    using namespace std::chrono;
-    return duration_cast<duration<long long, std::ratio<1, TICKS_PER_SECOND>>>(
-               steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The root of a one-thread splitting: the halves, their freed memory handed
 // back, then the leanest combination, since the root's sets the run's peak.
@@ -140,34 +139,35 @@ void compute(Run& run) {
         newton_create_scratch();
         newton_sqrt_ui(u, 640320);
     };
-    run.t[0] = now(run.threads);
+    run.t[0] = run_clock();
     if (threaded) mpf_set_default_prec(prec);  // for the root beside the splitting
     split(run, threaded ? +root : nullptr);
-    run.t[1] = now(run.threads);
+    run.t[1] = run_clock();
     progress_step("integer to float");
     mpf_set_default_prec(prec);
     mpf_init(run.num);
     mpf_init(run.den);
     if (!threaded) newton_create_scratch();
     to_float(run);
-    run.t[2] = now(run.threads);
+    run.t[2] = run_clock();
     if (!threaded) {
         progress_step("final square root");
         newton_sqrt_ui(u, 640320);
     }
-    run.t[3] = now(run.threads);
+    run.t[3] = run_clock();
     progress_step(threaded ? "final multiplication and division" : "final multiplication");
     const long wp = static_cast<long>(mpf_get_prec(run.num));
+    // The engine's products use every thread themselves: one at a time.
     side_by_side(
-        threaded,
+        threaded && !products::engine_in_use(),
         [&] {
             products::mul(run.num, run.num, u);
-            run.t[4] = now(run.threads);
+            run.t[4] = run_clock();
             progress_step("final division");
         },
         [&] { newton_reciprocal(run.den, wp); });
     newton_quot_finish(run.num, run.num, run.den, wp);
-    run.t[5] = now(run.threads);
+    run.t[5] = run_clock();
 }
 
 // Releases every number but pi, which the printing alone needs: its own
@@ -175,6 +175,7 @@ void compute(Run& run) {
 void release_all_but_pi(Run& run) {
     mpf_clear(run.den);
     series::newton_release_scratch();
+    mul::release_kept_scratch();
     release_free_memory();
 }
 
@@ -186,7 +187,7 @@ void report(const Run& run, int output) {
     }
     if (run.threads > 1) std::printf("Wall-clock times, %d threads\n", run.threads);
     const long long* t = run.t;
-    const auto seconds = [](long long ticks) { return static_cast<double>(ticks) / TICKS_PER_SECOND; };
+    const auto seconds = run_clock_seconds;
     std::printf("Binary splitting     time=%f\n", seconds(t[1] - t[0]));
     std::printf("Integer to float     time=%f\n", seconds(t[2] - t[1]));
     std::printf("Final square root    time=%f\n", seconds(t[3] - t[2]));
@@ -199,19 +200,41 @@ void report(const Run& run, int output) {
 
 int main(int argc, char** argv) {
     using namespace series;
-    if (argc < 2) {
+    Options options;
+    if (!read_options(argv[0], argc, argv, &options)) return 1;
+    if (options.help) {
+        std::printf(USAGE, argv[0]);
+        std::printf("%s", OPTIONS);
+        return 0;
+    }
+    if (options.version) {
+        print_version(argv[0]);
+        return 0;
+    }
+    const std::vector<const char*>& arg = options.positional;
+    if (arg.empty()) {
         std::printf(USAGE, argv[0]);
         return 1;
     }
     Run run;
-    if (!read_digit_count(argv[0], argv[1], series_max_digits(), &run.digits)) return 1;
-    output = argc > 2 ? read_switch(argv[2]) : 0;
+    if (!read_digit_count(argv[0], arg[0], series_max_digits(), &run.digits)) return 1;
+    output = arg.size() > 1 ? read_switch(arg[1]) : 0;
     run.threads = 1;
-    if (argc > 3 && !read_thread_count(argv[0], argv[3], &run.threads)) return 1;
+    if (arg.size() > 2 && !read_thread_count(argv[0], arg[2], &run.threads)) return 1;
+    if (options.threads > 0) {
+        if (arg.size() > 2) {
+            std::fprintf(stderr, "%s: threads given twice, \"%s\" and --threads\n", argv[0], arg[2]);
+            return 1;
+        }
+        run.threads = options.threads;
+    }
+    if (run.digits < THREADED_FROM_DIGITS) run.threads = 1;
     run.n = series_terms(run.digits);
     const double peak = series_peak_bytes(run.digits, run.threads);
     if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
     exit_when_memory_runs_out(argv[0]);
+    if (options.fast) products::use_engine(run.threads);
+    run_clock_is_wall() = run.threads > 1;
 
     // The trace goes to standard output during the splitting, as often as
     // not to the same terminal: no progress line across it.
@@ -222,5 +245,6 @@ int main(int argc, char** argv) {
     report(run, output);
 
     mpf_clear(run.num);
-    return standard_output_complete(argv[0]) ? 0 : 1;
+    const bool held = products::checks_held(argv[0]);
+    return standard_output_complete(argv[0]) && held ? 0 : 1;
 }

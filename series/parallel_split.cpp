@@ -58,10 +58,26 @@ void split_series_parallel(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned 
     mpz_init(p2);
     mpz_init(q2);
     mpz_init(g2);
-    run_both([&] { split_series_parallel(p, q, g, a, m, 1, left_threads); },
-             [&] { split_series_parallel(p2, q2, g2, m, b, gflag, right_threads); });
+    // Each half's engine products share that half's threads.
+    run_both(
+        [&] {
+            products::ThreadShare share(left_threads);
+            split_series_parallel(p, q, g, a, m, 1, left_threads);
+        },
+        [&] {
+            products::ThreadShare share(right_threads);
+            split_series_parallel(p2, q2, g2, m, b, gflag, right_threads);
+        });
     release_free_memory();
-    combine_in_lanes(p, q, g, p2, q2, g2, gflag, beside);
+    if (products::engine_in_use()) {
+        // The engine spreads each product over this node's threads: one
+        // product at a time, with the scratch of one.
+        products::ThreadShare share(threads);
+        combine_halves(p, q, g, p2, q2, g2, gflag, false);
+        if (beside) beside();
+    } else {
+        combine_in_lanes(p, q, g, p2, q2, g2, gflag, beside);
+    }
     progress_combined(b - a);
 }
 

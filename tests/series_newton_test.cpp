@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "mpf_units.h"
+#include "mul.h"
 #include "newton.h"
+#include "products.h"
 
 using namespace series;
 
@@ -18,6 +20,17 @@ protected:
     }
     void TearDown() override { newton_release_scratch(); }
 };
+
+// Runs f with GMP's products, then with the engine's from one word up.
+template <class F>
+void engine_both_ways(F f) {
+    f(false);
+    mul::use_transform_from(1, 1);
+    products::use_engine(2);
+    f(true);
+    products::use_library();
+    mul::use_transform_from(0, 0);
+}
 
 }  // namespace
 
@@ -74,4 +87,29 @@ TEST_P(SeriesKernels, QuotientMatchesLibraryQuotientInPlaceOrNot) {
     }
     mpf_clears(a, b, quotient, exact, nullptr);
     gmp_randclear(random);
+}
+
+// The engine taking every product however short: the root and the quotient
+// are the library's, value for value.
+TEST(SeriesKernelsOnTheEngine, GiveTheLibrarysValues) {
+    for (mp_bitcnt_t prec : {64UL, 1000UL, 33333UL}) {
+        mpf_set_default_prec(prec);
+        mpf_t root[2], quotient[2], a, b;
+        mpf_inits(a, b, nullptr);
+        mpf_set_ui(a, 355);
+        mpf_set_ui(b, 113);
+        mpf_sqrt(b, b);  // a divisor of many words
+        engine_both_ways( [&](bool fast) {
+            series::newton_create_scratch();
+            mpf_init(root[fast]);
+            mpf_init(quotient[fast]);
+            series::newton_sqrt_ui(root[fast], 640320);
+            series::newton_quot(quotient[fast], a, b);
+            series::newton_release_scratch();
+        });
+        EXPECT_EQ(mpf_cmp(root[1], root[0]), 0) << prec;
+        EXPECT_EQ(mpf_cmp(quotient[1], quotient[0]), 0) << prec;
+        for (int i = 0; i < 2; ++i) mpf_clears(root[i], quotient[i], nullptr);
+        mpf_clears(a, b, nullptr);
+    }
 }
