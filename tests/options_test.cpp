@@ -1,0 +1,111 @@
+// Both programs' options as a user gives them: --help and --version, the
+// options anywhere among the positional arguments, malformed, unknown and
+// refused ones (one line on stderr, status 1, nothing computed), and --fast
+// with and without threads printing exactly the default run's digits where
+// the engine takes the long products.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+
+namespace {
+
+const std::string AGMPI = AGMPI_PATH, BSPLITPI = BSPLITPI_PATH;
+
+const std::string AGMPI_USAGE =
+    "  #digits [algorithm] [output]\n"
+    "\talgorithm=0, one squring and one squre root, subtraction version\n"
+    "\t          1, one squring and one squre root, addition version\n"
+    "\t          2, one multiplication and one squre root\n"
+    "\t   output=0, no output\n"
+    "\t          1, output to stdout\n";
+const std::string BSPLITPI_USAGE =
+    "  #digits [output]\n"
+    "    output=0, no output\n"
+    "           1, output to screen\n"
+    "    [threads]=1, one thread; 0, every core; N, N threads\n";
+
+// The digit line of a report: the line that starts with "0.".
+std::string digit_line(const std::string& out) {
+    const auto start = out.find("\n0.");
+    const auto from = out.compare(0, 2, "0.") == 0 ? 0 : start == std::string::npos ? out.size() : start + 1;
+    return out.substr(from, out.find('\n', from) - from);
+}
+
+void expect_refused(const std::string& program, const std::vector<std::string>& args, const std::string& line) {
+    const ProgramRun run = run_program(program, args);
+    EXPECT_EQ(run.status, 1) << line;
+    EXPECT_EQ(run.out, "") << line;
+    EXPECT_EQ(run.err, program + ": " + line + "\n");
+}
+
+}  // namespace
+
+TEST(Options, HelpAndVersion) {
+    ProgramRun run = run_program(AGMPI, {"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, AGMPI + AGMPI_USAGE +
+                           "\t   --fast, every long product through the project's multiplication engine\n"
+                           "\t   --threads=N, with --fast: N threads in each long product (0, every core)\n");
+    run = run_program(BSPLITPI, {"5", "--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, BSPLITPI + BSPLITPI_USAGE +
+                           "    --fast, every long product through the project's multiplication engine\n"
+                           "    --threads=N, as [threads]; with --fast the long products share them too\n");
+    for (const std::string& program : {AGMPI, BSPLITPI}) {
+        run = run_program(program, {"--version"});
+        const std::string name = program.substr(program.rfind('/') + 1);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out.compare(0, name.size() + 1, name + " "), 0) << run.out;
+        EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << run.out;
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST(Options, MalformedUnknownAndRefusedOptionsComputeNothing) {
+    for (const std::string& program : {AGMPI, BSPLITPI}) {
+        expect_refused(program, {"1000", "--bogus"}, "unknown option \"--bogus\"");
+        expect_refused(program, {"--fast=1", "1000"}, "unknown option \"--fast=1\"");
+        expect_refused(program, {"--threads", "1000"}, "unknown option \"--threads\"");
+        for (const std::string n : {"x", "-1", "1025", "", "2x"})
+            expect_refused(program, {"--fast", "--threads=" + n, "1000"},
+                           "--threads must be from 0 (every core) to 1024, got \"" + n + "\"");
+    }
+    expect_refused(AGMPI, {"1000", "--threads=2"},
+                   "--threads needs --fast: the threads work inside the engine's products");
+    expect_refused(BSPLITPI, {"1000", "1", "2", "--threads=2"}, "threads given twice, \"2\" and --threads");
+}
+
+TEST(Options, AnywhereAmongThePositionalArguments) {
+    const std::string plain = mask_times(run_program(AGMPI, {"1000", "1", "1"}).out);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--fast", "1000", "1", "1"}, {"1000", "--fast", "1", "1"}, {"1000", "1", "1", "--fast"},
+             {"--", "1000", "1", "1"}})
+        EXPECT_EQ(mask_times(run_program(AGMPI, args).out), plain) << args[0] << " " << args[1];
+    const std::string series = mask_times(run_program(BSPLITPI, {"1000", "1"}).out);
+    EXPECT_EQ(mask_times(run_program(BSPLITPI, {"1000", "--fast", "1"}).out), series);
+}
+
+TEST(Options, FastPrintsTheDefaultRunsDigits) {
+    // Counts whose numbers are long enough for the engine: every variant's
+    // AGM products at 60,000 digits, the splitting's top and the final steps
+    // at 300,000.
+    for (const std::string variant : {"0", "1", "2"}) {
+        const std::string plain = digit_line(run_program(AGMPI, {"60000", variant, "1"}).out);
+        ASSERT_GT(plain.size(), 60000u);
+        EXPECT_EQ(digit_line(run_program(AGMPI, {"--fast", "60000", variant, "1"}).out), plain) << variant;
+        const ProgramRun threaded = run_program(AGMPI, {"--fast", "--threads=2", "60000", variant, "1"});
+        EXPECT_EQ(digit_line(threaded.out), plain) << variant;
+        EXPECT_NE(threaded.out.find("Done\nWall-clock times, 2 threads\nComputation time="), std::string::npos);
+    }
+    const std::string plain = digit_line(run_program(BSPLITPI, {"300000", "1"}).out);
+    ASSERT_GT(plain.size(), 300000u);
+    EXPECT_EQ(digit_line(run_program(BSPLITPI, {"300000", "1", "--fast"}).out), plain);
+    const ProgramRun threaded = run_program(BSPLITPI, {"300000", "1", "--fast", "--threads=2"});
+    EXPECT_EQ(digit_line(threaded.out), plain);
+    EXPECT_NE(threaded.out.find("\nWall-clock times, 2 threads\n"), std::string::npos);
+    EXPECT_EQ(threaded.err, "");
+}
