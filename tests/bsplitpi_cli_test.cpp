@@ -3,6 +3,7 @@
 // bad input.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -194,7 +195,8 @@ TEST(BsplitpiCli, ProgressOnATerminalOnly) {
     // few updates. On a terminal (script gives the run one) the line shows
     // the splitting's share and is erased before the run ends; through a
     // pipe nothing is added.
-    const std::string digits_file = ::testing::TempDir() + "bsplitpi_progress_digits";
+    const std::string digits_file =
+        ::testing::TempDir() + "bsplitpi_progress_digits." + std::to_string(getpid());
     const ProgramRun tty = run_program(
         "/usr/bin/script", {"-qec", BSPLITPI + " 3000000 1 > " + digits_file, "/dev/null"});
     ASSERT_EQ(tty.status, 0) << tty.err;
