@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     const int output = arg.size() > 2 ? read_switch(arg[2]) : 0;
     const int threads = options.threads > 0 ? options.threads : 1;
     const long prec = precision_bits(digits);
-    if (!memory_suffices(argv[0], digits, agmpi_peak_bytes(digits), machine_memory())) return 1;
+    if (!memory_suffices(argv[0], digits, agmpi_peak_bytes(digits, options.fast), machine_memory())) return 1;
     exit_when_memory_runs_out(argv[0]);
     if (options.fast) products::use_engine(threads);
     run_clock_is_wall() = threads > 1;

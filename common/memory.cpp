@@ -172,11 +172,11 @@ void release(void* block, size_t size) {
 
 }  // namespace
 
-double agmpi_peak_bytes(long long digits) {
+double agmpi_peak_bytes(long long digits, bool fast) {
     // Six numbers of P bits (0.415 bytes a digit each) and a product's
     // scratch: at most 5.5 bytes a digit beyond the fixed part measured
     // from 10^7 to 10^9 digits, printed or not; 6.6 leaves 20 %.
-    return AGMPI_BYTES_PER_DIGIT * static_cast<double>(digits) + FIXED_PEAK_BYTES;
+    return fast_peak_bytes(AGMPI_BYTES_PER_DIGIT * static_cast<double>(digits) + FIXED_PEAK_BYTES, fast);
 }
 
 MachineMemory machine_memory() {

@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     }
     if (run.digits < THREADED_FROM_DIGITS) run.threads = 1;
     run.n = series_terms(run.digits);
-    const double peak = series_peak_bytes(run.digits, run.threads);
+    const double peak = series_peak_bytes(run.digits, run.threads, options.fast);
     if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
     exit_when_memory_runs_out(argv[0]);
     if (options.fast) products::use_engine(run.threads);

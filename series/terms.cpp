@@ -45,7 +45,7 @@ double series_integer_bits(long n) {
 constexpr double PEAK_PER_INTEGER = 7.8;
 constexpr double THREADED_PEAK_PER_INTEGER = 12.8;
 
-double series_peak_bytes(long long digits, int threads) {
+double series_peak_bytes(long long digits, int threads, bool fast) {
     // The peak is the root combination, a multiple of the integers' size
     // (p(0, n) is about 1.03 bytes a digit at 10^8 and 1.12 at 10^9).
     // Measured from 10^7 to 10^9 digits, printed or not, the peak is at most
@@ -55,7 +55,7 @@ double series_peak_bytes(long long digits, int threads) {
     const double integer_bytes = series_integer_bits(series_terms(digits)) / 8;
     const double per_integer =
         threads > 1 ? THREADED_PEAK_PER_INTEGER + std::log2(threads) - 1 : PEAK_PER_INTEGER;
-    return per_integer * integer_bytes + FIXED_PEAK_BYTES;
+    return fast_peak_bytes(per_integer * integer_bytes + FIXED_PEAK_BYTES, fast);
 }
 
 long long series_max_digits() {

@@ -18,7 +18,7 @@ double series_integer_bits(long n);
 // Estimated peak resident memory of a run, bytes, digits printed or not: a
 // multiple of p(0, n)'s size fitted to peaks measured from 10^6 to 10^9
 // digits, erring on the large side.
-double series_peak_bytes(long long digits, int threads);
+double series_peak_bytes(long long digits, int threads, bool fast);
 
 // Largest digit count whose integers the library can hold (its integers count
 // their limbs in an int) and whose floats it can hold: about 1.4e10 digits
