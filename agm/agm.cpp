@@ -145,12 +145,14 @@ int agm_iterations(long prec) {
     return n;
 }
 
-int agm_loop(int algorithm) {
+int agm_loop(int algorithm, bool dots) {
     const Variant& variant = variant_for(algorithm);
     const int n = agm_iterations(P);
     for (int k = 0; k < n; ++k) {
-        std::printf(".");
-        std::fflush(stdout);
+        if (dots) {
+            std::printf(".");
+            std::fflush(stdout);
+        }
         iterate(k, variant);
     }
     return n;

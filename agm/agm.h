@@ -39,10 +39,10 @@ void agm_release_all_but_pi();
 // a = 1, b^2 = 1/2 (no root taken to start), s = 1; zeroes the step totals.
 void agm_setup();
 
-// Runs agm_iterations(P) iterations, printing and flushing a "." before each.
-// algorithm 0 and 1 select variants 0 and 1; any other value selects variant
-// 2. Returns the iteration count.
-int agm_loop(int algorithm);
+// Runs agm_iterations(P) iterations, printing and flushing a "." before each
+// (unless dots is false). algorithm 0 and 1 select variants 0 and 1; any
+// other value selects variant 2. Returns the iteration count.
+int agm_loop(int algorithm, bool dots = true);
 
 // pi <- 2 a_n^2 / s, into a2.
 void agm_finish();

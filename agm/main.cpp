@@ -6,10 +6,12 @@
 #include <gmp.h>
 
 #include <cstdio>
+#include <string>
 
 #include "agm.h"
 #include "arguments.h"
 #include "digits.h"
+#include "digits_file.h"
 #include "memory.h"
 #include "mul.h"
 #include "options.h"
@@ -26,8 +28,34 @@ static const char USAGE[] =
     "\t          1, output to stdout\n";
 
 static const char OPTIONS[] =
-    "\t   --fast, every long product through the project's multiplication engine\n"
-    "\t   --threads=N, with --fast: N threads in each long product (0, every core)\n";
+    "\t   --fast, products through the project's engine; --threads=N, with --fast: N threads\n"
+    "\t   --out=FILE, 3. and the decimals of pi, truncated, to FILE\n";
+
+// The file of --out, from pi as the run left it in a2. Its error is a few
+// units in the last of P = digits log2 10 + 16 bits, far below
+// 10^-(digits + 1); where even so the decimals after the last one are a run
+// of 0s or 9s that the bound leaves open, pi is computed again, quietly,
+// with more digits. `released`: the run released all but a2.
+static bool write_out(const char* program, const char* path, long long digits, int algorithm, bool released) {
+    using namespace agm;
+    std::string text = settled_decimals(a2, digits, digits + 1);
+    if (text.empty()) {
+        if (released)
+            mpf_clear(a2);
+        else
+            agm_release();
+        agm_create(precision_bits(digits + RETRY_EXTRA_DIGITS));
+        agm_setup();
+        agm_loop(algorithm, false);
+        agm_finish();
+        text = settled_decimals(a2, digits, digits + RETRY_EXTRA_DIGITS + 1);
+    }
+    if (text.empty()) {
+        std::fprintf(stderr, "%s: the decimals of pi could not be settled for %s\n", program, path);
+        return false;
+    }
+    return write_digits_file(program, path, text);
+}
 
 int main(int argc, char** argv) {
     using namespace agm;
@@ -90,5 +118,6 @@ int main(int argc, char** argv) {
     const long long t4 = run_clock();
     std::printf("Total time=%f\n", seconds(t4 - t0));
     const bool held = products::checks_held(argv[0]);
-    return standard_output_complete(argv[0]) && held ? 0 : 1;
+    const bool written = !options.out || write_out(argv[0], options.out, digits, algorithm, output != 0);
+    return standard_output_complete(argv[0]) && held && written ? 0 : 1;
 }

@@ -45,6 +45,12 @@ bool read_options(const char* program, int argc, char** argv, Options* options) 
             options->version = true;
         } else if (!std::strncmp(arg, "--threads=", 10)) {
             if (!read_threads_option(program, arg + 10, &options->threads)) return false;
+        } else if (!std::strncmp(arg, "--out=", 6)) {
+            if (arg[6] == '\0') {
+                std::fprintf(stderr, "%s: --out needs a file name: --out=FILE\n", program);
+                return false;
+            }
+            options->out = arg + 6;
         } else {
             std::fprintf(stderr, "%s: unknown option \"%s\"\n", program, arg);
             return false;

@@ -8,9 +8,11 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 #include "arguments.h"
 #include "digits.h"
+#include "digits_file.h"
 #include "memory.h"
 #include "mul.h"
 #include "newton.h"
@@ -32,8 +34,8 @@ static const char USAGE[] =
     "    [threads]=1, one thread; 0, every core; N, N threads\n";
 
 static const char OPTIONS[] =
-    "    --fast, every long product through the project's multiplication engine\n"
-    "    --threads=N, as [threads]; with --fast the long products share them too\n";
+    "    --fast, products through the project's engine; --threads=N, as [threads]\n"
+    "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n";
 
 // Below this many digits a second thread costs more than it saves (starting
 // it against splitting a few thousand terms): a run asking for threads runs
@@ -196,6 +198,33 @@ void report(const Run& run, int output) {
     std::printf("Total                time=%f\n", seconds(t[5] - t[0]));
 }
 
+// The file of --out, from pi as the run left it in num. Its error is a few
+// units in the last of P = digits log2 10 + 16 bits, far below
+// 10^-(digits + 1); where even so the decimals after the last one are a run
+// of 0s or 9s that the bound leaves open, pi is computed again, quietly (no
+// trace, no progress), with more digits.
+bool write_out(const char* program, const char* path, const Run& run) {
+    std::string text = settled_decimals(run.num, run.digits, run.digits + 1);
+    if (text.empty()) {
+        Run again;
+        again.digits = run.digits + RETRY_EXTRA_DIGITS;
+        again.threads = run.threads;
+        again.n = series::series_terms(again.digits);
+        const int trace = series::output;
+        series::output = 0;
+        compute(again);
+        series::output = trace;
+        release_all_but_pi(again);
+        text = settled_decimals(again.num, run.digits, again.digits + 1);
+        mpf_clear(again.num);
+    }
+    if (text.empty()) {
+        std::fprintf(stderr, "%s: the decimals of pi could not be settled for %s\n", program, path);
+        return false;
+    }
+    return write_digits_file(program, path, text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -244,7 +273,8 @@ int main(int argc, char** argv) {
     release_all_but_pi(run);
     report(run, output);
 
+    const bool written = !options.out || write_out(argv[0], options.out, run);
     mpf_clear(run.num);
     const bool held = products::checks_held(argv[0]);
-    return standard_output_complete(argv[0]) && held ? 0 : 1;
+    return standard_output_complete(argv[0]) && held && written ? 0 : 1;
 }

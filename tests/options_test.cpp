@@ -1,11 +1,14 @@
 // Both programs' options as a user gives them: --help and --version, the
 // options anywhere among the positional arguments, malformed, unknown and
-// refused ones (one line on stderr, status 1, nothing computed), and --fast
+// refused ones (one line on stderr, status 1, nothing computed), --fast
 // with and without threads printing exactly the default run's digits where
-// the engine takes the long products.
+// the engine takes the long products, and --out's file against the known
+// decimals of pi.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -48,13 +51,13 @@ TEST(Options, HelpAndVersion) {
     ProgramRun run = run_program(AGMPI, {"--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, AGMPI + AGMPI_USAGE +
-                           "\t   --fast, every long product through the project's multiplication engine\n"
-                           "\t   --threads=N, with --fast: N threads in each long product (0, every core)\n");
+                           "\t   --fast, products through the project's engine; --threads=N, with --fast: N threads\n"
+                           "\t   --out=FILE, 3. and the decimals of pi, truncated, to FILE\n");
     run = run_program(BSPLITPI, {"5", "--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, BSPLITPI + BSPLITPI_USAGE +
-                           "    --fast, every long product through the project's multiplication engine\n"
-                           "    --threads=N, as [threads]; with --fast the long products share them too\n");
+                           "    --fast, products through the project's engine; --threads=N, as [threads]\n"
+                           "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n");
     for (const std::string& program : {AGMPI, BSPLITPI}) {
         run = run_program(program, {"--version"});
         const std::string name = program.substr(program.rfind('/') + 1);
@@ -108,4 +111,66 @@ TEST(Options, FastPrintsTheDefaultRunsDigits) {
     EXPECT_EQ(digit_line(threaded.out), plain);
     EXPECT_NE(threaded.out.find("\nWall-clock times, 2 threads\n"), std::string::npos);
     EXPECT_EQ(threaded.err, "");
+}
+
+namespace {
+
+std::string read_file(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return "(missing)";
+    std::string text;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    std::fclose(file);
+    return text;
+}
+
+// "3." and the first `decimals` decimals of pi, from tests/data.
+std::string true_decimals(long decimals) {
+    static const std::string pi = read_file(PI_TEST_DATA_DIR "/pi-1000000.txt");
+    return pi.substr(0, static_cast<size_t>(decimals) + 2);
+}
+
+}  // namespace
+
+TEST(Out, WritesTruncatedDecimalsAndLeavesTheReportAlone) {
+    // 765: the digit line rounds up through a run of 9s; 761: decimals 762
+    // to 767 are 9s, 17533: decimals 17534 to 17538 are 0s, where the run's
+    // error could carry across the last decimal and pi is computed again.
+    const std::string path = ::testing::TempDir() + "pi_out." + std::to_string(getpid());
+    for (long digits : {0L, 1L, 761L, 765L, 2000L, 17533L}) {
+        const std::string count = std::to_string(digits);
+        const std::vector<std::vector<std::string>> runs = {
+            {AGMPI, count, "0", "1"}, {AGMPI, count, "2", "0"}, {BSPLITPI, count, "1"}, {BSPLITPI, count, "0", "--fast"}};
+        for (const std::vector<std::string>& run : runs) {
+            const std::string where = run[0].substr(run[0].rfind('/') + 1) + " " + run[1] + " " + run[2];
+            std::vector<std::string> args(run.begin() + 1, run.end());
+            const std::string plain = mask_times(run_program(run[0], args).out);
+            args.push_back("--out=" + path);
+            const ProgramRun out = run_program(run[0], args);
+            EXPECT_EQ(out.status, 0) << where;
+            EXPECT_EQ(out.err, "") << where;
+            EXPECT_EQ(mask_times(out.out), plain) << where;
+            EXPECT_EQ(read_file(path), true_decimals(digits) + "\n") << where;
+            std::remove(path.c_str());
+        }
+    }
+}
+
+TEST(Out, AFileThatCannotBeWrittenIsAFailureAndNoneIsLeft) {
+    for (const std::string& program : {AGMPI, BSPLITPI}) {
+        const ProgramRun run = run_program(program, {"100", "--out=/nonexistent/pi.txt"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, program + ": cannot write /nonexistent/pi.txt: No such file or directory\n");
+    }
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's reservations cannot start under the limit
+    // A run refused before it starts touches no file.
+    const std::string path = ::testing::TempDir() + "pi_refused." + std::to_string(getpid());
+    const ProgramRun refused =
+        run_program("/bin/sh", {"-c", "ulimit -v 20000 && exec " + AGMPI + " 3000000 --out=" + path});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(read_file(path), "(missing)");
+    EXPECT_EQ(read_file(path + ".part"), "(missing)");
+#endif
+    expect_refused(BSPLITPI, {"100", "--out="}, "--out needs a file name: --out=FILE");
 }
