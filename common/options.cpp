@@ -59,4 +59,13 @@ bool read_options(const char* program, int argc, char** argv, Options* options) 
     return true;
 }
 
-void print_version(const char* program) { std::printf("%s %s\n", base_name(program), PI_VERSION); }
+bool print_help_or_version(const char* program, const Options& options, const char* usage,
+                           const char* option_lines) {
+    if (options.help) {
+        std::printf(usage, program);
+        std::printf("%s", option_lines);
+    } else if (options.version) {
+        std::printf("%s %s\n", base_name(program), PI_VERSION);
+    }
+    return options.help || options.version;
+}

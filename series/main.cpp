@@ -231,15 +231,7 @@ int main(int argc, char** argv) {
     using namespace series;
     Options options;
     if (!read_options(argv[0], argc, argv, &options)) return 1;
-    if (options.help) {
-        std::printf(USAGE, argv[0]);
-        std::printf("%s", OPTIONS);
-        return 0;
-    }
-    if (options.version) {
-        print_version(argv[0]);
-        return 0;
-    }
+    if (print_help_or_version(argv[0], options, USAGE, OPTIONS)) return 0;
     const std::vector<const char*>& arg = options.positional;
     if (arg.empty()) {
         std::printf(USAGE, argv[0]);
