@@ -54,8 +54,14 @@ def programs():
     bsplitpi = os.path.join(BUILD, "series", "bsplitpi")
     peers = os.path.join(BUILD, "bench")
     return [Program(f"agmpi {v}", "ours", [agmpi, "{digits}", str(v), "1"]) for v in (0, 1, 2)] + [
+        Program("agmpi 2 --fast", "ours", [agmpi, "{digits}", "2", "1", "--fast"]),
+        Program("agmpi 2 --fast all cores", "ours", [agmpi, "{digits}", "2", "1", "--fast", "--threads=0"],
+                threaded=True),
         Program("bsplitpi", "ours", [bsplitpi, "{digits}", "1"]),
         Program("bsplitpi all cores", "ours", [bsplitpi, "{digits}", "1", "0"], threaded=True),
+        Program("bsplitpi --fast", "ours", [bsplitpi, "{digits}", "1", "--fast"]),
+        Program("bsplitpi --fast all cores", "ours", [bsplitpi, "{digits}", "1", "--fast", "--threads=0"],
+                threaded=True),
         Program("MPFR", "library", [os.path.join(peers, "mpfr_pi"), "{digits}"], extra_digits=4),
         Program("Arb 1 thread", "library", [os.path.join(peers, "arb_pi"), "{digits}", "1"],
                 extra_digits=4),
@@ -153,9 +159,13 @@ def machine():
             f"{versions or 'package versions unknown'}")
 
 
+def rounds_text(rounds):
+    return ("one round: single runs vary (by up to 30 % on a shared machine), take the figures "
+            "as rough" if rounds == 1 else f"medians of {rounds} interleaved rounds")
+
+
 def tables(results, counts, chosen, rounds):
-    lines = [f"Machine: {machine()}. {time.strftime('%Y-%m-%d')}, medians of {rounds} "
-             "interleaved rounds.", "",
+    lines = [f"Machine: {machine()}. {time.strftime('%Y-%m-%d')}, {rounds_text(rounds)}.", "",
              "Computation: our reports' figure (agmpi's Computation time, bsplitpi's Total) "
              "and the peers' library call alone, in CPU seconds for one-thread programs and "
              "wall-clock seconds for those marked all cores. Conversion: the peers' conversion "
@@ -174,10 +184,10 @@ def tables(results, counts, chosen, rounds):
     ours = [p for p in chosen if p.kind == "ours"]
     peers = [p for p in chosen if p.kind != "ours"]
     if ours and peers:
-        lines += ["", "Ratios, ours / peer (below 1: ours is faster). Library peers: computation "
-                  "against computation, one-thread programs in CPU time, all-cores ones in wall "
-                  "time (ratios across the two are wall against wall). pi (CLN): whole process "
-                  "with digits written, wall time.", "",
+        lines += ["", "Ratios, ours / peer (below 1: ours is faster). Between two one-thread "
+                  "programs: computation against computation, CPU time. Every pair that involves "
+                  "an all-cores run, and every pair with pi (CLN): whole process with digits "
+                  "written, wall time against wall time.", "",
                   "| digits | program | " + " | ".join(p.name for p in peers) + " |",
                   "|---:|---|" + "---:|" * len(peers)]
         for d in counts:
@@ -187,46 +197,80 @@ def tables(results, counts, chosen, rounds):
     return "\n".join(lines) + "\n"
 
 
+def ratio_key(ours, peer):
+    """What a pair is compared on: the computation (CPU) between one-thread
+    library runs, else the whole process's wall time."""
+    if peer.kind == "process" or ours.threaded or peer.threaded:
+        return "wall"
+    return "compute"
+
+
 def ratio(at, ours, peer):
-    # Library peers: computation against computation. Where one side runs on
-    # all cores that is wall time against a one-thread CPU time, which is its
-    # wall time too (one thread, nothing to wait for).
-    key = "wall" if peer.kind == "process" else "compute"
+    key = ratio_key(ours, peer)
     a, b = median(at[ours.name], key), median(at[peer.name], key)
     return "–" if not a or not b else f"{a / b:.2f}"
 
 
-def plot(results, counts, chosen):
+def plot(results, counts, chosen, rounds):
     data = os.path.join(RESULTS, "compare.dat")
+    arb = next((p for p in chosen if p.name == "Arb 1 thread"), None)
     with open(data, "w") as f:
         for p in chosen:
             key = "wall" if p.kind == "process" else "compute"
             f.write(f'"{p.name}" {p.kind}\n')
             for d in counts:
-                f.write(f"{d} {median(results[d][p.name], key)}\n")
+                figure = median(results[d][p.name], key)
+                base = median(results[d][arb.name], ratio_key(p, arb)) if arb else None
+                mine = median(results[d][p.name], ratio_key(p, arb)) if arb else None
+                relative = mine / base if base and mine and p is not arb else (1.0 if p is arb else None)
+                f.write(f"{d} {figure} {relative if relative is not None else 'NaN'}\n")
             f.write("\n\n")
-    draw(data, os.path.join(RESULTS, "compare.png"),
-         [p.kind == "ours" for p in chosen])
+    title = f"{machine().split(';')[0]}, {time.strftime('%Y-%m-%d')}, {rounds_text(rounds).split(':')[0]}"
+    draw(data, os.path.join(RESULTS, "compare.png"), chosen, title, arb is not None)
 
 
-def draw(data, png, ours):
-    """Time against digits, log-log: our programs solid, the peers dashed."""
+def draw(data, png, chosen, title, relative):
+    """Upper panel: time against digits, log-log. Lower panel: each program's
+    time over Arb's on one thread, against digits. Every series its own colour
+    and marker; CPU-time series solid, wall-time series (all cores, and pi's
+    whole process) dashed."""
     if not shutil.which("gnuplot"):
         print("compare: gnuplot is missing; no plot", file=sys.stderr)
         return
-    lines = [f"'{data}' index {i} using 1:2 with linespoints lw {2 if o else 1} "
-             f"dt {1 if o else 2} pt {i + 1} title columnheader(1)" for i, o in enumerate(ours)]
+    colours = ["#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e377c2",
+               "#7f7f7f", "#bcbd22", "#17becf", "#000000", "#aec7e8", "#98df8a", "#ff9896"]
+
+    def series(column):
+        out = []
+        for i, p in enumerate(chosen):
+            wall = p.threaded or p.kind == "process"
+            label = p.name + (" (wall)" if wall else "")
+            out.append(f"'{data}' index {i} using 1:{column} with linespoints lw 2 "
+                       f"dt {2 if wall else 1} pt {i % 13 + 1} ps 1.2 lc rgb '{colours[i % len(colours)]}' "
+                       f"title '{label}'")
+        return ", ".join(out)
+
     script = f"""
-set terminal pngcairo size 900,600 noenhanced
+set terminal pngcairo size 1100,{1100 if relative else 600} noenhanced
 set output '{png}'
+set multiplot layout {2 if relative else 1},1 title '{title}'
 set logscale xy
 set format x '10^%L'
 set xlabel 'decimal digits'
-set ylabel 'seconds: computation (pi (CLN): whole process)'
-set key left top
+set ylabel 'seconds: computation (dashed: wall clock)'
+set key outside right
 set grid
-plot {', '.join(lines)}
+plot {series(2)}
 """
+    if relative:
+        script += f"""
+unset logscale y
+set format y '%g'
+set ylabel 'time / Arb 1 thread (below 1: faster)'
+set yrange [0:*]
+plot {series(3)}, 1 with lines lc rgb 'black' dt 3 notitle
+"""
+    script += "unset multiplot\n"
     subprocess.run(["gnuplot"], input=script, text=True, check=True)
 
 
@@ -262,7 +306,7 @@ def main():
     text = tables(results, counts, chosen, options.rounds)
     with open(os.path.join(RESULTS, "compare.md"), "w") as f:
         f.write(text)
-    plot(results, counts, chosen)
+    plot(results, counts, chosen, options.rounds)
     print(text)
     print("compare: every run's digits checked; results/compare.md and results/compare.png written",
           file=sys.stderr)
