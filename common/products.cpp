@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "mul.h"
 
@@ -14,6 +13,30 @@ int engine_threads = 0;  // 0: GMP alone
 thread_local int share = 0;  // this thread's part of them, 0: all
 
 int threads_here() { return share > 0 ? share : engine_threads; }
+
+// Words from GMP's allocator, uninitialized (the product writes them all), so
+// that a program's out-of-memory handling covers them.
+class Words {
+public:
+    explicit Words(std::size_t n) : bytes_(n * sizeof(mp_limb_t)) {
+        void* (*allocate)(size_t);
+        mp_get_memory_functions(&allocate, nullptr, nullptr);
+        words_ = static_cast<mp_limb_t*>(allocate(bytes_));
+    }
+    ~Words() {
+        void (*release)(void*, size_t);
+        mp_get_memory_functions(nullptr, nullptr, &release);
+        release(words_, bytes_);
+    }
+    Words(const Words&) = delete;
+    Words& operator=(const Words&) = delete;
+    mp_limb_t* get() const { return words_; }
+    mp_limb_t& operator[](std::size_t i) const { return words_[i]; }
+
+private:
+    std::size_t bytes_;
+    mp_limb_t* words_;
+};
 
 // {r, an + bn} <- {a, an} {b, bn}, an, bn >= 1; r apart from a and b. The
 // same numbers (a == b, an == bn) are squared.
@@ -79,12 +102,12 @@ void mul(mpf_t r, const mpf_t a, const mpf_t b) {
         bn = prec;
     }
     if (same) bp = ap;
-    std::vector<mp_limb_t> product(static_cast<std::size_t>(an + bn));
-    limbs_mul(product.data(), ap, static_cast<std::size_t>(an), bp, static_cast<std::size_t>(bn));
+    const Words product(static_cast<std::size_t>(an + bn));
+    limbs_mul(product.get(), ap, static_cast<std::size_t>(an), bp, static_cast<std::size_t>(bn));
     mp_size_t size = an + bn;
     const mp_size_t adjust = product[static_cast<std::size_t>(size - 1)] == 0;
     size -= adjust;
-    const mp_limb_t* top = product.data();
+    const mp_limb_t* top = product.get();
     if (size > prec + 1) {
         top += size - (prec + 1);
         size = prec + 1;
@@ -103,12 +126,12 @@ void mul(mpz_t r, const mpz_t a, const mpz_t b) {
         return;
     }
     const bool negative = (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0);
-    std::vector<mp_limb_t> product(an + bn);
-    limbs_mul(product.data(), mpz_limbs_read(a), an, a == b ? mpz_limbs_read(a) : mpz_limbs_read(b), bn);
+    const Words product(an + bn);
+    limbs_mul(product.get(), mpz_limbs_read(a), an, a == b ? mpz_limbs_read(a) : mpz_limbs_read(b), bn);
     std::size_t size = an + bn;
     while (size > 0 && product[size - 1] == 0) --size;
     mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(size));
-    std::memcpy(rp, product.data(), size * sizeof(mp_limb_t));
+    std::memcpy(rp, product.get(), size * sizeof(mp_limb_t));
     mpz_limbs_finish(r, negative ? -static_cast<mp_size_t>(size) : static_cast<mp_size_t>(size));
 }
 

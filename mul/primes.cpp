@@ -1,7 +1,6 @@
 #include "primes.h"
 
 #include <mutex>
-#include <vector>
 
 namespace mul {
 
@@ -41,7 +40,8 @@ bool is_prime(std::uint64_t n) {
 namespace {
 
 Prime table[MAX_PRIMES];
-std::vector<double> storage;
+double* storage;    // the roots' tables, written a level at a time
+int levels_built;   // levels len = 1 .. 2^(levels_built - 1) written
 
 // A primitive 2^32-th root of unity mod p = 1 (mod 2^32): x^((p-1)/2^32)
 // has order dividing 2^32, exactly 2^32 unless its 2^31-th power is 1.
@@ -52,9 +52,29 @@ std::uint64_t primitive_root_2_32(std::uint64_t p) {
     }
 }
 
+// Level len of every prime's tables: w_{2 len}^j and its inverse, j < len.
+void build_level(std::size_t len) {
+    for (Prime& prime : table) {
+        const std::uint64_t p = prime.p;
+        // w_{2 len} = root^(2^32 / (2 len))
+        const std::uint64_t w = pow_mod(prime.root, (std::uint64_t{1} << 32) / (2 * len), p);
+        const std::uint64_t w_inv = pow_mod(w, p - 2, p);
+        const std::uint64_t w_shoup = shoup_factor(w, p), w_inv_shoup = shoup_factor(w_inv, p);
+        std::uint64_t x = 1, y = 1;
+        for (std::size_t j = 0; j < len; ++j) {
+            prime.w_fwd[len + j] = signed_residue(x, p);
+            prime.w_inv[len + j] = signed_residue(y, p);
+            x = mul_mod_shoup(x, w, w_shoup, p);
+            y = mul_mod_shoup(y, w_inv, w_inv_shoup, p);
+        }
+    }
+}
+
 void build() {
-    const std::size_t half = std::size_t{1} << (TABLE_BITS - 1);
-    storage.assign(2 * MAX_PRIMES * 2 * half, 0.0);
+    const std::size_t size = std::size_t{1} << TABLE_BITS;
+    // Written level by level as transforms need them (prepare_roots): the
+    // pages of levels never used are never touched.
+    storage = new double[2 * MAX_PRIMES * size];
     // The largest primes below 2^50 of the form m 2^32 + 1.
     std::uint64_t m = (std::uint64_t{1} << 18) - 1;
     for (int i = 0; i < MAX_PRIMES; --m) {
@@ -65,29 +85,25 @@ void build() {
         prime.pd = static_cast<double>(p);
         prime.pinv = 1.0 / prime.pd;
         prime.root = primitive_root_2_32(p);
-        prime.w_fwd = &storage[(2 * i) * 2 * half];
-        prime.w_inv = &storage[(2 * i + 1) * 2 * half];
-        for (std::size_t len = 1; len <= half; len *= 2) {
-            // w_{2 len} = root^(2^32 / (2 len))
-            const std::uint64_t w = pow_mod(prime.root, (std::uint64_t{1} << 32) / (2 * len), p);
-            const std::uint64_t w_inv = pow_mod(w, p - 2, p);
-            std::uint64_t x = 1, y = 1;
-            for (std::size_t j = 0; j < len; ++j) {
-                prime.w_fwd[len + j] = signed_residue(x, p);
-                prime.w_inv[len + j] = signed_residue(y, p);
-                x = mul_mod(x, w, p);
-                y = mul_mod(y, w_inv, p);
-            }
-        }
+        prime.w_fwd = storage + (2 * i) * size;
+        prime.w_inv = storage + (2 * i + 1) * size;
         for (int k = 0; k < 4; ++k)
             prime.pow48[k] = signed_residue(pow_mod(2, 48 * static_cast<std::uint64_t>(k), p), p);
         for (int j = 0; j < i; ++j)
             prime.inv_below[j] = signed_residue(pow_mod(table[j].p % p, p - 2, p), p);
         ++i;
     }
+    levels_built = 0;
 }
 
 }  // namespace
+
+void prepare_roots(int bits) {
+    static std::mutex mutex;
+    primes();
+    std::lock_guard<std::mutex> lock(mutex);
+    for (; levels_built < bits; ++levels_built) build_level(std::size_t{1} << levels_built);
+}
 
 const Prime* primes() {
     static std::once_flag once;

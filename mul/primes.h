@@ -36,11 +36,28 @@ struct Prime {
 // The primes in use, the largest first; built on the first call, thread-safe.
 const Prime* primes();
 
+// Writes the roots' tables of every prime for sub-transforms up to 2^bits
+// (bits <= TABLE_BITS); a transform calls it before it reads them.
+void prepare_roots(int bits);
+
 // Integer helpers, exact for any 64-bit modulus.
 inline std::uint64_t mul_mod(std::uint64_t a, std::uint64_t b, std::uint64_t m) {
     return static_cast<std::uint64_t>(static_cast<u128>(a) * b % m);
 }
 std::uint64_t pow_mod(std::uint64_t base, std::uint64_t e, std::uint64_t m);
+
+// x w mod p for a fixed w < p < 2^63, with w_shoup = floor(w 2^64 / p)
+// (Shoup's method): q = floor(x w_shoup / 2^64) is floor(x w / p) or one
+// less, so x w - q p, formed modulo 2^64, lies in [0, 2p). No division: the
+// tables of roots are built with it.
+inline std::uint64_t shoup_factor(std::uint64_t w, std::uint64_t p) {
+    return static_cast<std::uint64_t>((static_cast<u128>(w) << 64) / p);
+}
+inline std::uint64_t mul_mod_shoup(std::uint64_t x, std::uint64_t w, std::uint64_t w_shoup, std::uint64_t p) {
+    const std::uint64_t q = static_cast<std::uint64_t>((static_cast<u128>(x) * w_shoup) >> 64);
+    const std::uint64_t r = x * w - q * p;
+    return r >= p ? r - p : r;
+}
 bool is_prime(std::uint64_t n);
 
 // A residue in [0, p) as the signed double of least magnitude.
