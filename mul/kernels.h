@@ -34,7 +34,7 @@ struct Kernels {
     // (groups of 8, C / 8 of them) then rows (blocks of 8, R / 8); inverse,
     // rows then columns. The order it leaves is scrambled; the inverse
     // undoes it: inverse(forward(x)) = x. scratch holds
-    // scratch_doubles(twiddles) for each caller running parts at once.
+    // kernel_scratch_doubles(R, C) for each caller running parts at once.
     void (*columns)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch,
                     bool inverse, std::size_t from_group, std::size_t to_group);
     void (*rows)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch,
@@ -47,12 +47,10 @@ struct Kernels {
     void (*garner)(double* const* r, int np, const Prime* primes, std::size_t from, std::size_t to);
 };
 
-// Doubles of scratch a transform needs: a buffer of max(R, C) rows of 8 lanes
-// and R rows of running twiddles.
-inline std::size_t scratch_doubles(const Twiddles& tw) {
-    const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R;
-    return 8 * ((R > C ? R : C) + R);
-}
+// Doubles of scratch a caller running transform parts of an R x C array
+// needs: a buffer of max(R, C) rows of 8 lanes and R rows of running
+// twiddles.
+inline std::size_t kernel_scratch_doubles(std::size_t R, std::size_t C) { return 8 * ((R > C ? R : C) + R); }
 
 // The sets. The AVX ones are compiled for their instructions; nothing from a
 // header they include may be emitted there and shared (only plain data and

@@ -292,7 +292,7 @@ int paired_primes(const Plan& plan, int size) { return plan.k >= INNER_K ? 0 : p
 std::size_t scratch_doubles(const Plan& plan, bool square, int threads) {
     const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
     const std::size_t others = square ? 0 : paired_primes(plan, threads) > 0 ? threads : 1;
-    return plan.np * L + others * L + threads * 8 * (std::max(R, C) + R);
+    return plan.np * L + others * L + threads * kernel_scratch_doubles(R, C);
 }
 
 // The transform's product into {r, an + bn}; b null for a square.
@@ -305,7 +305,7 @@ void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const m
     const Kernels& kern = kernels();
     const Prime* p = primes();
     const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
-    const std::size_t per_thread = 8 * (std::max(R, C) + R);
+    const std::size_t per_thread = kernel_scratch_doubles(R, C);
     Block block(scratch_doubles(plan, square, threads));
     double* residues[MAX_PRIMES];
     const Prime* prime_list[MAX_PRIMES];

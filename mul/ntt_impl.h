@@ -144,8 +144,7 @@ void columns(double* data, const Twiddles& tw, const Prime& prime, double* scrat
 void rows(double* data, const Twiddles& tw, const Prime& prime, double* scratch, bool inverse,
           std::size_t from, std::size_t to) {
     const Mod m(prime);
-    const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R;
-    (void)R;
+    const std::size_t C = std::size_t{1} << (tw.k - tw.row_bits);
     double* buf = scratch;
     for (std::size_t b = from; b < to; ++b) {
         double* block = data + W * b * C;
