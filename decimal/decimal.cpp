@@ -1,0 +1,337 @@
+#include "decimal.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "mul.h"
+
+namespace decimal {
+
+namespace {
+
+// Bits a fraction keeps beyond its digits. Each step below (a cut to fewer
+// words, a division, a dropped word in a leaf) moves it up by at most two
+// units of its last word, 2^-128 of a unit in its last digit; a split
+// tree at most 40 levels deep and 110 word drops in a leaf stay below
+// 2^-119, under the 2^-112 a leaf's remainder must reach to be settled.
+constexpr double GUARD_BITS = 128;
+constexpr mp_limb_t SETTLED_BELOW = mp_limb_t(1) << 16;  // 2^-112 in the second word
+
+// Digits a leaf turns out 19 at a time by products with 10^19.
+constexpr std::size_t LEAF_DIGITS = 1200;
+constexpr mp_limb_t TEN_TO_19 = 10000000000000000000ULL;
+
+constexpr double LOG2_10 = 3.32192809488736234787;
+
+std::atomic<unsigned long> library_count{0};
+
+// Words from GMP's allocator, so that a program's out-of-memory handling
+// covers them.
+class Limbs {
+public:
+    Limbs() = default;
+    explicit Limbs(std::size_t n) : n_(n) {
+        void* (*allocate)(size_t);
+        mp_get_memory_functions(&allocate, nullptr, nullptr);
+        p_ = static_cast<mp_limb_t*>(allocate(n * sizeof(mp_limb_t)));
+    }
+    ~Limbs() { reset(); }
+    Limbs(Limbs&& o) noexcept : n_(o.n_), p_(o.p_) { o.p_ = nullptr; o.n_ = 0; }
+    Limbs& operator=(Limbs&& o) noexcept {
+        reset();
+        n_ = o.n_;
+        p_ = o.p_;
+        o.p_ = nullptr;
+        o.n_ = 0;
+        return *this;
+    }
+    void reset() {
+        if (!p_) return;
+        void (*release)(void*, size_t);
+        mp_get_memory_functions(nullptr, nullptr, &release);
+        release(p_, n_ * sizeof(mp_limb_t));
+        p_ = nullptr;
+        n_ = 0;
+    }
+    mp_limb_t* get() const { return p_; }
+    std::size_t size() const { return n_; }
+
+private:
+    std::size_t n_ = 0;
+    mp_limb_t* p_ = nullptr;
+};
+
+// Words of a fraction that holds `digits` digits and the guard.
+std::size_t limbs_for(std::size_t digits) {
+    return static_cast<std::size_t>(std::ceil((digits * LOG2_10 + GUARD_BITS) / GMP_NUMB_BITS)) + 1;
+}
+
+// 10^h for every h a split of `len` digits multiplies by: the leading part
+// of a split of len takes len - len/2 digits. Made before the splitting, read
+// by every thread after.
+class Powers {
+public:
+    Powers(std::size_t len, int threads) : threads_(threads) { need(len); }
+    const Limbs& get(std::size_t h) const { return table_.at(h); }
+
+private:
+    void need(std::size_t len) {
+        if (len <= LEAF_DIGITS || !seen_.insert(len).second) return;
+        make(len - len / 2);
+        need(len - len / 2);
+        need(len / 2);
+    }
+
+    // 10^h = (10^(h/2))^2, times 10 where h is odd.
+    const Limbs& make(std::size_t h) {
+        auto found = table_.find(h);
+        if (found != table_.end()) return found->second;
+        Limbs p;
+        if (h <= 2 * LEAF_DIGITS) {
+            mpz_t z;
+            mpz_init(z);
+            mpz_ui_pow_ui(z, 10, h);
+            p = Limbs(mpz_size(z));
+            mpn_copyi(p.get(), mpz_limbs_read(z), static_cast<mp_size_t>(p.size()));
+            mpz_clear(z);
+        } else {
+            const Limbs& half = make(h / 2);
+            const std::size_t n = half.size();
+            p = Limbs(2 * n + 1);
+            mul::sqr(p.get(), half.get(), n, threads_);
+            std::size_t size = 2 * n;
+            if (h % 2 != 0) {
+                p.get()[size] = mpn_mul_1(p.get(), p.get(), static_cast<mp_size_t>(size), 10);
+                ++size;
+            }
+            while (p.get()[size - 1] == 0) --size;
+            Limbs exact(size);
+            mpn_copyi(exact.get(), p.get(), static_cast<mp_size_t>(size));
+            p = std::move(exact);
+        }
+        return table_.emplace(h, std::move(p)).first->second;
+    }
+
+    int threads_;
+    std::map<std::size_t, Limbs> table_;
+    std::set<std::size_t> seen_;  // lengths whose splits have their powers
+};
+
+// What a split of digits found: whether every floor was certain, and the
+// fraction left after the last digit (its leading word), for the rounding.
+struct Tail {
+    bool settled;
+    mp_limb_t rest;
+};
+
+// Writes the `len` digits of floor(f 10^len), f the fraction {f, w} (over
+// 2^(64 w)), 19 at a time: the integer part of f 10^19 is the next 19. As
+// the digits left shrink, so do the words kept, each cut moved up a unit.
+Tail leaf(mp_limb_t* f, std::size_t w, std::size_t len, char* out) {
+    bool settled = true;
+    for (std::size_t k = 0; k < len;) {
+        const std::size_t c = len - k < 19 ? len - k : 19;
+        mp_limb_t scale = 1;
+        for (std::size_t i = 0; i < c; ++i) scale *= 10;
+        mp_limb_t digits = mpn_mul_1(f, f, static_cast<mp_size_t>(w), c == 19 ? TEN_TO_19 : scale);
+        for (std::size_t i = c; i-- > 0;) {
+            out[k + i] = static_cast<char>('0' + digits % 10);
+            digits /= 10;
+        }
+        k += c;
+        const std::size_t keep = limbs_for(len - k);
+        if (keep < w) {
+            f += w - keep;
+            w = keep;
+            if (mpn_add_1(f, f, static_cast<mp_size_t>(w), 1) != 0) settled = false;
+        }
+    }
+    // A remainder within 2^-112 of 0 may be one the error carried past 1.
+    if (f[w - 1] == 0 && f[w - 2] < SETTLED_BELOW) settled = false;
+    return {settled, f[w - 1]};
+}
+
+// The digits of floor(f 10^len) into out[0, len): the leading h = len -
+// len/2 from f's leading words moved up a unit, the rest from the fraction
+// part of f 10^h; the two halves on threads where there are several. f is
+// the caller's and is overwritten.
+Tail split(mp_limb_t* f, std::size_t w, std::size_t len, char* out, const Powers& powers, int threads) {
+    if (len <= LEAF_DIGITS) return leaf(f, w, len, out);
+    const std::size_t h = len - len / 2, l = len / 2;
+    const std::size_t wh = limbs_for(h), wl = limbs_for(l);
+    bool settled = true;
+    Limbs low(wl);
+    {
+        const Limbs& power = powers.get(h);
+        Limbs product(w + power.size());
+        mul::mul(product.get(), f, w, power.get(), power.size(), threads);
+        // f 10^h: its fraction is the w words below the integer part; the
+        // trailing digits need the leading wl of them.
+        mpn_copyi(low.get(), product.get() + (w - wl), static_cast<mp_size_t>(wl));
+    }
+    if (mpn_add_1(low.get(), low.get(), static_cast<mp_size_t>(wl), 1) != 0) settled = false;
+    mp_limb_t* high = f + (w - wh);
+    if (mpn_add_1(high, high, static_cast<mp_size_t>(wh), 1) != 0) settled = false;
+
+    Tail first{}, second{};
+    const int lead_threads = threads / 2 > 0 ? threads / 2 : 1;
+    std::thread helper;
+    if (threads > 1) {
+        try {
+            helper = std::thread(
+                [&] { second = split(low.get(), wl, l, out + h, powers, threads - lead_threads); });
+        } catch (const std::system_error&) {
+            // No thread to be had: both halves here, each product on every thread.
+        }
+    }
+    if (helper.joinable()) {
+        first = split(high, wh, h, out, powers, lead_threads);
+        helper.join();
+    } else {
+        first = split(high, wh, h, out, powers, threads);
+        second = split(low.get(), wl, l, out + h, powers, threads);
+    }
+    return {settled && first.settled && second.settled, second.rest};
+}
+
+// The fraction x / 10^e in w words, moved up by at most two units of its
+// last; 1 <= x < 2^64 and 10^(e - 1) <= x < 10^e. false where even so it
+// reached 1.
+bool scaled(const mpf_t x, int e, Limbs* fraction) {
+    const std::size_t w = fraction->size();
+    const std::size_t size = static_cast<std::size_t>(x->_mp_size);
+    const std::size_t n = size < w + 1 ? size : w + 1;  // x's leading words
+    const mp_limb_t* top = x->_mp_d + (size - n);
+    // n - 1 fraction words; the quotient gets enough more for w in all.
+    const std::size_t extra = w + 1 > n - 1 ? w + 1 - (n - 1) : 0;
+    Limbs q(n + extra);
+    if (e <= 19) {
+        mp_limb_t divisor = 1;
+        for (int i = 0; i < e; ++i) divisor *= 10;
+        mpn_divrem_1(q.get(), static_cast<mp_size_t>(extra), top, static_cast<mp_size_t>(n), divisor);
+    } else {  // 10^20 = 10^19 10
+        mpn_divrem_1(q.get(), static_cast<mp_size_t>(extra), top, static_cast<mp_size_t>(n), TEN_TO_19);
+        mpn_divrem_1(q.get(), 0, q.get(), static_cast<mp_size_t>(q.size()), 10);
+    }
+    // q's words below its top (the integer part, 0) are the fraction.
+    const std::size_t fraction_words = q.size() - 1;
+    mpn_copyi(fraction->get(), q.get() + (fraction_words - w), static_cast<mp_size_t>(w));
+    return mpn_add_1(fraction->get(), fraction->get(), static_cast<mp_size_t>(w), 2) == 0;
+}
+
+// Digits of x's integer part (x's leading word, since 1 <= x < 2^64).
+int integer_digits(const mpf_t x) {
+    mp_limb_t top = x->_mp_d[x->_mp_size - 1];
+    int e = 0;
+    for (; top != 0; top /= 10) ++e;
+    return e;
+}
+
+bool in_range(const mpf_t x) { return x->_mp_size > 0 && x->_mp_exp == 1; }
+
+// "0.", then the digits from text[2] on without their trailing zeros, then
+// "e" and the exponent: mpf_out_str's form, made in place.
+std::string out_str_text(std::string text, long exponent) {
+    text[0] = '0';
+    text[1] = '.';
+    std::size_t end = text.size();
+    while (end > 2 && text[end - 1] == '0') --end;
+    text.resize(end);
+    text += "e" + std::to_string(exponent);
+    return text;
+}
+
+std::string library_text(const mpf_t x, std::size_t count) {
+    ++library_count;
+    mp_exp_t exponent;
+    char* s = mpf_get_str(nullptr, &exponent, 10, count, x);
+    std::string digits(s);
+    void (*release)(void*, size_t);
+    mp_get_memory_functions(nullptr, nullptr, &release);
+    release(s, digits.size() + 1);
+    if (mpf_sgn(x) < 0) return "-" + out_str_text("  " + digits.substr(1), exponent);
+    return out_str_text("  " + digits, exponent);
+}
+
+// Adds 2^(64 w) 10^-count / 2, moved up a unit, to the fraction {f, w}: the
+// half unit of the last digit that turns the floor into rounding half up.
+// It is some GUARD_BITS bits long; the quotient is good to 2^-250. false
+// where the sum reached 1.
+bool add_half_unit(Limbs* f, std::size_t count) {
+    mpf_t t, q;
+    mpf_init2(t, 320);
+    mpf_init2(q, 320);
+    mpf_set_ui(t, 10);
+    mpf_pow_ui(t, t, count);
+    mpf_set_ui(q, 1);
+    mpf_mul_2exp(q, q, f->size() * GMP_NUMB_BITS - 1);
+    mpf_div(q, q, t);
+    mpz_t half;
+    mpz_init(half);
+    mpz_set_f(half, q);
+    mpz_add_ui(half, half, 1);
+    const bool below_one =
+        mpn_add(f->get(), f->get(), static_cast<mp_size_t>(f->size()), mpz_limbs_read(half),
+                static_cast<mp_size_t>(mpz_size(half))) == 0;
+    mpz_clear(half);
+    mpf_clears(t, q, nullptr);
+    return below_one;
+}
+
+// Whether GMP's own rounding at this count could differ from the exact one:
+// it rounds from an approximation with about g = 64 ceil(count log2 10 / 64)
+// - count log2 10 bits beyond the last digit, and its result was seen to
+// differ from the exact rounding only where the digits after the count came
+// within 0.1 2^-g of a half. Within 2^-g is GMP's text. rest is the
+// leading word of the fraction left after rounding half up: a half there is
+// 0 (or 1).
+bool near_half(mp_limb_t rest, std::size_t count) {
+    const double bits = count * LOG2_10;
+    const double g = GMP_NUMB_BITS * std::ceil(bits / GMP_NUMB_BITS) - bits;
+    const double window = std::exp2(-g);
+    const double r = std::ldexp(static_cast<double>(rest), -GMP_NUMB_BITS);
+    return r < window || 1 - r < window;
+}
+
+}  // namespace
+
+std::string float_text(const mpf_t x, std::size_t count, int threads) {
+    // GMP turns out no more than 2 + (prec - 1) 64 log10 2 digits (prec the
+    // float's words); the counts near that are its own.
+    const double most = 2 + std::floor((x->_mp_prec - 1) * GMP_NUMB_BITS * 0.30102999566398119521);
+    if (count == 0 || !in_range(x) || static_cast<double>(count) + 2 > most) return library_text(x, count);
+    const int e = integer_digits(x);
+    Limbs f(limbs_for(count));
+    if (!scaled(x, e, &f) || !add_half_unit(&f, count)) return library_text(x, count);
+    std::string text(count + 2, '0');
+    Tail tail;
+    {
+        const Powers powers(count, threads);
+        tail = split(f.get(), f.size(), count, &text[2], powers, threads);
+    }
+    f.reset();
+    if (!tail.settled || near_half(tail.rest, count)) return library_text(x, count);
+    return out_str_text(std::move(text), e);
+}
+
+std::string floor_digits(const mpf_t x, std::size_t decimals, int threads) {
+    if (!in_range(x)) return {};
+    const int e = integer_digits(x);
+    const std::size_t len = decimals + static_cast<std::size_t>(e);
+    Limbs f(limbs_for(len));
+    if (!scaled(x, e, &f)) return {};
+    const Powers powers(len, threads);
+    std::string digits(len, '0');
+    if (!split(f.get(), f.size(), len, &digits[0], powers, threads).settled) return {};
+    return digits;
+}
+
+unsigned long library_conversions() { return library_count; }
+
+}  // namespace decimal
