@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
         agm_release_all_but_pi();
         mul::release_kept_scratch();
         release_free_memory();
-        mpf_out_str(stdout, 10, static_cast<size_t>(digits) + 2, a2);
+        products::out_str(stdout, a2, static_cast<size_t>(digits) + 2);
         std::printf("\n");
     }
     const long long t4 = run_clock();

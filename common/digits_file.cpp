@@ -5,8 +5,26 @@
 #include <cstring>
 
 #include "fatal_line.h"
+#include "products.h"
+
+namespace {
+
+// "3." and the decimals from the digits of N = floor(x 10^k), where the
+// last k - decimals >= 2 of them, t, leave [N - 10, N + 11] in one decimal:
+// 10 <= t <= 10^(k - decimals) - 12, compared as strings of one length.
+// Empty where they do not.
+std::string settled_from_digits(const std::string& n, long long decimals, long long k) {
+    const std::size_t past = static_cast<std::size_t>(k - decimals);
+    const std::string tail = n.substr(n.size() - past);
+    if (tail < std::string(past - 2, '0') + "10" || tail > std::string(past - 2, '9') + "88") return {};
+    return n.substr(0, 1) + "." + n.substr(1, static_cast<std::size_t>(decimals));
+}
+
+}  // namespace
 
 std::string settled_decimals(const mpf_t x, long long decimals, long long bound) {
+    const std::string fast = products::floor_digits(x, static_cast<std::size_t>(bound + 1));
+    if (!fast.empty()) return settled_from_digits(fast, decimals, bound + 1);
     // N = floor(x 10^k), k = bound + 1, exactly: x is an integer z over
     // 2^s (s = the bits of its words below the point), and N = floor(z 10^k
     // / 2^s). Then pi 10^k lies in (N - 10, N + 11), and the decimals wanted,

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "decimal.h"
 #include "mul.h"
 
 namespace products {
@@ -133,6 +134,17 @@ void mul(mpz_t r, const mpz_t a, const mpz_t b) {
     mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(size));
     std::memcpy(rp, product.get(), size * sizeof(mp_limb_t));
     mpz_limbs_finish(r, negative ? -static_cast<mp_size_t>(size) : static_cast<mp_size_t>(size));
+}
+
+std::size_t out_str(std::FILE* stream, const mpf_t x, std::size_t count) {
+    if (!engine_in_use()) return mpf_out_str(stream, 10, count, x);
+    const std::string text = decimal::float_text(x, count, engine_threads);
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size() ? text.size() : 0;
+}
+
+std::string floor_digits(const mpf_t x, std::size_t decimals) {
+    if (!engine_in_use()) return {};
+    return decimal::floor_digits(x, decimals, engine_threads);
 }
 
 }  // namespace products

@@ -2,9 +2,15 @@
 // The one place that decides how a run multiplies long numbers: GMP's
 // mpf_mul and mpz_mul, or the project's engine (mul/) through the same
 // truncations, so that every value is exactly the library's. The AGM, the
-// kernels and the splitting multiply through here.
+// kernels and the splitting multiply through here, and the digits are
+// turned out through here: by GMP, or with the engine by the project's own
+// conversion (decimal/), character for character GMP's.
 
 #include <gmp.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
 
 namespace products {
 
@@ -39,5 +45,14 @@ void mul(mpf_t r, const mpf_t a, const mpf_t b);
 
 // r <- a b, as mpz_mul. r may be a or b.
 void mul(mpz_t r, const mpz_t a, const mpz_t b);
+
+// Writes what mpf_out_str(stream, 10, count, x) writes, in one write where
+// the engine is in use; the number of characters, 0 on a write error.
+std::size_t out_str(std::FILE* stream, const mpf_t x, std::size_t count);
+
+// With the engine, the digits of floor(x 10^decimals), 1 <= x < 2^64, from
+// the project's conversion; empty without it or where those could not be
+// settled.
+std::string floor_digits(const mpf_t x, std::size_t decimals);
 
 }  // namespace products

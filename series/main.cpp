@@ -184,7 +184,7 @@ void release_all_but_pi(Run& run) {
 void report(const Run& run, int output) {
     if (output & 1) {
         std::printf("pi(%d,%ld)=\n", 0, run.n);
-        mpf_out_str(stdout, 10, static_cast<size_t>(run.digits) + 2, run.num);
+        products::out_str(stdout, run.num, static_cast<size_t>(run.digits) + 2);
         std::printf("\n");
     }
     if (run.threads > 1) std::printf("Wall-clock times, %d threads\n", run.threads);
