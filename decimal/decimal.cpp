@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <set>
 #include <system_error>
@@ -73,19 +74,43 @@ std::size_t limbs_for(std::size_t digits) {
 }
 
 // 10^h for every h a split of `len` digits multiplies by: the leading part
-// of a split of len takes len - len/2 digits. Made before the splitting, read
-// by every thread after.
+// of a split of len takes h = len - len/2 digits. The lengths at one depth
+// of the splitting differ by at most one, so their h do too: where both h
+// and h + 1 are wanted only 10^h is kept, and 10^(h+1) is made from it when
+// asked for. Made before the splitting, read by every thread after.
 class Powers {
 public:
-    Powers(std::size_t len, int threads) : threads_(threads) { need(len); }
-    const Limbs& get(std::size_t h) const { return table_.at(h); }
+    Powers(std::size_t len, int threads) : threads_(threads) {
+        std::set<std::size_t> lengths, wanted;
+        need(len, &lengths, &wanted);
+        for (std::size_t h : wanted)
+            if (!table_.count(h - 1)) make(h);
+    }
+
+    // 10^h, from the table or, for h one past a kept power, into *spare.
+    const Limbs& get(std::size_t h, Limbs* spare) const {
+        const auto found = table_.find(h);
+        if (found != table_.end()) return found->second;
+        const Limbs& below = table_.at(h - 1);
+        const std::size_t n = below.size();
+        Limbs p(n + 1);
+        p.get()[n] = mpn_mul_1(p.get(), below.get(), static_cast<mp_size_t>(n), 10);
+        *spare = Limbs(p.get()[n] != 0 ? n + 1 : n);
+        mpn_copyi(spare->get(), p.get(), static_cast<mp_size_t>(spare->size()));
+        return *spare;
+    }
+
+    // The power of the splitting's first cut, used once: gone after it.
+    void drop_largest() {
+        if (!table_.empty()) table_.erase(std::prev(table_.end()));
+    }
 
 private:
-    void need(std::size_t len) {
-        if (len <= LEAF_DIGITS || !seen_.insert(len).second) return;
-        make(len - len / 2);
-        need(len - len / 2);
-        need(len / 2);
+    static void need(std::size_t len, std::set<std::size_t>* lengths, std::set<std::size_t>* wanted) {
+        if (len <= LEAF_DIGITS || !lengths->insert(len).second) return;
+        wanted->insert(len - len / 2);
+        need(len - len / 2, lengths, wanted);
+        need(len / 2, lengths, wanted);
     }
 
     // 10^h = (10^(h/2))^2, times 10 where h is odd.
@@ -120,7 +145,6 @@ private:
 
     int threads_;
     std::map<std::size_t, Limbs> table_;
-    std::set<std::size_t> seen_;  // lengths whose splits have their powers
 };
 
 // What a split of digits found: whether every floor was certain, and the
@@ -157,47 +181,134 @@ Tail leaf(mp_limb_t* f, std::size_t w, std::size_t len, char* out) {
     return {settled, f[w - 1]};
 }
 
-// The digits of floor(f 10^len) into out[0, len): the leading h = len -
-// len/2 from f's leading words moved up a unit, the rest from the fraction
-// part of f 10^h; the two halves on threads where there are several. f is
-// the caller's and is overwritten.
-Tail split(mp_limb_t* f, std::size_t w, std::size_t len, char* out, const Powers& powers, int threads) {
-    if (len <= LEAF_DIGITS) return leaf(f, w, len, out);
-    const std::size_t h = len - len / 2, l = len / 2;
-    const std::size_t wh = limbs_for(h), wl = limbs_for(l);
-    bool settled = true;
-    Limbs low(wl);
-    {
-        const Limbs& power = powers.get(h);
-        Limbs product(w + power.size());
-        mul::mul(product.get(), f, w, power.get(), power.size(), threads);
-        // f 10^h: its fraction is the w words below the integer part; the
-        // trailing digits need the leading wl of them.
-        mpn_copyi(low.get(), product.get() + (w - wl), static_cast<mp_size_t>(wl));
-    }
-    if (mpn_add_1(low.get(), low.get(), static_cast<mp_size_t>(wl), 1) != 0) settled = false;
-    mp_limb_t* high = f + (w - wh);
-    if (mpn_add_1(high, high, static_cast<mp_size_t>(wh), 1) != 0) settled = false;
+// A split's first step: the fraction part of f 10^h, h = len - len/2, in
+// the leading words the trailing len/2 digits need, and f's leading words
+// for the first h, each moved up a unit.
+struct Cut {
+    std::size_t h, l;
+    Limbs low;
+    bool settled;
+};
 
+// {rp, an + bn} <- {ap, an} {bp, bn}, the longer operand first.
+void product(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp, std::size_t bn,
+             int threads) {
+    if (an >= bn)
+        mul::mul(rp, ap, an, bp, bn, threads);
+    else
+        mul::mul(rp, bp, bn, ap, an, threads);
+}
+
+// The leading {low, wl} of the fraction part of {f, w} 10^h, exactly: the
+// words [w - wl, w) of the product. in_two makes it as two products of half
+// the size, f = f1 B^k + f0 with B = 2^64, k near w/2: words [k, w) of
+// f0 10^h plus the low w - k of f1 10^h, the carry out of them being the
+// integer part. Each half needs about half the scratch of the whole, for
+// some fifth more time.
+void fraction_part(mp_limb_t* low, std::size_t wl, const mp_limb_t* f, std::size_t w, const Limbs& power,
+                   bool in_two, int threads) {
+    const std::size_t pn = power.size();
+    if (!in_two) {
+        Limbs whole(w + pn);
+        product(whole.get(), f, w, power.get(), pn, threads);
+        mpn_copyi(low, whole.get() + (w - wl), static_cast<mp_size_t>(wl));
+        return;
+    }
+    // k leaves the wl words wanted above it: the guard makes wl a few more
+    // than half of w.
+    const std::size_t k = w / 2 < w - wl ? w / 2 : w - wl, upper_words = w - k;
+    Limbs upper(upper_words);
+    {
+        Limbs part(k + pn);
+        product(part.get(), f, k, power.get(), pn, threads);
+        const std::size_t n = pn < upper_words ? pn : upper_words;
+        mpn_copyi(upper.get(), part.get() + k, static_cast<mp_size_t>(n));
+        if (n < upper_words) mpn_zero(upper.get() + n, static_cast<mp_size_t>(upper_words - n));
+    }
+    {
+        Limbs part(upper_words + pn);
+        product(part.get(), f + k, upper_words, power.get(), pn, threads);
+        mpn_add_n(upper.get(), upper.get(), part.get(), static_cast<mp_size_t>(upper_words));
+    }
+    mpn_copyi(low, upper.get() + (upper_words - wl), static_cast<mp_size_t>(wl));
+}
+
+// A splitting's powers, and the lengths above which a split is one of its
+// top three levels: there each product is made in two, on every thread, and
+// the halves one after the other, so that the scratch alive is at most
+// that of one half-size product while the text and the top fractions are
+// held; below, the halves run on threads of their own.
+struct Splitting {
+    Powers powers;
+    std::size_t top;
+};
+
+Cut cut(mp_limb_t* f, std::size_t w, std::size_t len, const Splitting& s, int threads) {
+    Cut c{len - len / 2, len / 2, Limbs(limbs_for(len / 2)), true};
+    const std::size_t wl = c.low.size(), wh = limbs_for(c.h);
+    {
+        Limbs spare;
+        fraction_part(c.low.get(), wl, f, w, s.powers.get(c.h, &spare), len > s.top, threads);
+    }
+    if (mpn_add_1(c.low.get(), c.low.get(), static_cast<mp_size_t>(wl), 1) != 0) c.settled = false;
+    mp_limb_t* high = f + (w - wh);
+    if (mpn_add_1(high, high, static_cast<mp_size_t>(wh), 1) != 0) c.settled = false;
+    return c;
+}
+
+Tail split(mp_limb_t* f, std::size_t w, std::size_t len, char* out, const Splitting& s, int threads);
+
+// The digits of both parts of a cut of len digits into out[0, h) and
+// out[h, len).
+Tail halves(mp_limb_t* f, std::size_t w, std::size_t len, Cut* c, char* out, const Splitting& s, int threads) {
+    mp_limb_t* high = f + (w - limbs_for(c->h));
+    const std::size_t wh = limbs_for(c->h), wl = c->low.size();
     Tail first{}, second{};
     const int lead_threads = threads / 2 > 0 ? threads / 2 : 1;
     std::thread helper;
-    if (threads > 1) {
+    if (threads > 1 && len <= s.top) {
         try {
             helper = std::thread(
-                [&] { second = split(low.get(), wl, l, out + h, powers, threads - lead_threads); });
+                [&] { second = split(c->low.get(), wl, c->l, out + c->h, s, threads - lead_threads); });
         } catch (const std::system_error&) {
             // No thread to be had: both halves here, each product on every thread.
         }
     }
     if (helper.joinable()) {
-        first = split(high, wh, h, out, powers, lead_threads);
+        first = split(high, wh, c->h, out, s, lead_threads);
         helper.join();
     } else {
-        first = split(high, wh, h, out, powers, threads);
-        second = split(low.get(), wl, l, out + h, powers, threads);
+        first = split(high, wh, c->h, out, s, threads);
+        second = split(c->low.get(), wl, c->l, out + c->h, s, threads);
     }
-    return {settled && first.settled && second.settled, second.rest};
+    return {c->settled && first.settled && second.settled, second.rest};
+}
+
+// The digits of floor(f 10^len) into out[0, len): the leading h from f's
+// leading words, the rest from the fraction part of f 10^h. f is the
+// caller's and is overwritten.
+Tail split(mp_limb_t* f, std::size_t w, std::size_t len, char* out, const Splitting& s, int threads) {
+    if (len <= LEAF_DIGITS) return leaf(f, w, len, out);
+    Cut c = cut(f, w, len, s, threads);
+    return halves(f, w, len, &c, out, s, threads);
+}
+
+// The digits of floor(f 10^len) appended to *text. The text grows only
+// after the first cut, the conversion's largest product, and that product's
+// power and kept scratch are released first: the three are never alive
+// together.
+Tail digits(Limbs* f, std::size_t len, std::string* text, int threads) {
+    Splitting s{Powers(len, threads), len / 6};
+    const std::size_t at = text->size();
+    if (len <= LEAF_DIGITS) {
+        text->resize(at + len, '0');
+        return leaf(f->get(), f->size(), len, &(*text)[at]);
+    }
+    Cut c = cut(f->get(), f->size(), len, s, threads);
+    s.powers.drop_largest();
+    mul::release_kept_scratch();
+    text->resize(at + len, '0');
+    return halves(f->get(), f->size(), len, &c, &(*text)[at], s, threads);
 }
 
 // The fraction x / 10^e in w words, moved up by at most two units of its
@@ -309,12 +420,8 @@ std::string float_text(const mpf_t x, std::size_t count, int threads) {
     const int e = integer_digits(x);
     Limbs f(limbs_for(count));
     if (!scaled(x, e, &f) || !add_half_unit(&f, count)) return library_text(x, count);
-    std::string text(count + 2, '0');
-    Tail tail;
-    {
-        const Powers powers(count, threads);
-        tail = split(f.get(), f.size(), count, &text[2], powers, threads);
-    }
+    std::string text = "  ";
+    const Tail tail = digits(&f, count, &text, threads);
     f.reset();
     if (!tail.settled || near_half(tail.rest, count)) return library_text(x, count);
     return out_str_text(std::move(text), e);
@@ -326,10 +433,9 @@ std::string floor_digits(const mpf_t x, std::size_t decimals, int threads) {
     const std::size_t len = decimals + static_cast<std::size_t>(e);
     Limbs f(limbs_for(len));
     if (!scaled(x, e, &f)) return {};
-    const Powers powers(len, threads);
-    std::string digits(len, '0');
-    if (!split(f.get(), f.size(), len, &digits[0], powers, threads).settled) return {};
-    return digits;
+    std::string text;
+    if (!digits(&f, len, &text, threads).settled) return {};
+    return text;
 }
 
 unsigned long library_conversions() { return library_count; }
