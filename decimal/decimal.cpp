@@ -203,8 +203,8 @@ void product(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t
 // words [w - wl, w) of the product. in_two makes it as two products of half
 // the size, f = f1 B^k + f0 with B = 2^64, k near w/2: words [k, w) of
 // f0 10^h plus the low w - k of f1 10^h, the carry out of them being the
-// integer part. Each half needs about half the scratch of the whole, for
-// some fifth more time.
+// integer part. Each half needs about half the scratch of the whole; the
+// two take a little longer than the one.
 void fraction_part(mp_limb_t* low, std::size_t wl, const mp_limb_t* f, std::size_t w, const Limbs& power,
                    bool in_two, int threads) {
     const std::size_t pn = power.size();
