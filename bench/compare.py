@@ -77,11 +77,13 @@ def report_figure(out, label):
 
 
 def computation(program, out):
-    """(computation seconds, conversion seconds or None) from a run's output."""
+    """(computation seconds, printing seconds or None) from a run's output;
+    bsplitpi's printing is found from the process's times, in run()."""
     if program.kind == "ours":
-        figure = report_figure(out, "Computation") if program.name.startswith("agmpi") \
-            else report_figure(out, "Total")
-        return figure, None
+        if program.name.startswith("agmpi"):
+            compute = report_figure(out, "Computation")
+            return compute, report_figure(out, "Total") - compute
+        return report_figure(out, "Total"), None
     if program.kind == "library":
         column = 2 if program.threaded else 1  # wall-clock, else CPU
         phase = lambda name: float(re.search(name + r" cpu=([0-9.]+) wall=([0-9.]+)", out)
@@ -104,6 +106,11 @@ def run(program, digits):
             sys.exit(f"compare: {program.name} at {digits} digits failed: {proc.stderr.strip()}")
         _, user, system, rss_kib = timing.read().split()[-4:]
     compute, convert = computation(program, proc.stdout)
+    if program.kind == "ours" and convert is None:
+        # Its report times the computation alone: the rest of the process
+        # (wall for a threaded run, CPU for one thread) is the printing, with
+        # the start and the end of the process.
+        convert = max(0.0, (wall if program.threaded else float(user) + float(system)) - compute)
     value = mantissa(value_line(proc.stdout))
     written = len(value)
     return {"compute": compute, "convert": convert, "wall": wall,
@@ -169,9 +176,11 @@ def tables(results, counts, chosen, rounds):
              "Computation: our reports' figure (agmpi's Computation time, bsplitpi's Total) "
              "and the peers' library call alone, in CPU seconds for one-thread programs and "
              "wall-clock seconds for those marked all cores. Conversion: the peers' conversion "
-             "to decimal. Process: the whole run with its digits written, wall and CPU "
+             "to decimal; for ours the printing of the digit line, in the same kind of seconds "
+             "(agmpi's Total less its Computation; bsplitpi's process time less its Total, which "
+             "includes the process's start and end). Process: the whole run with its digits written, wall and CPU "
              "seconds, peak resident memory.", "",
-             "| digits | program | computation (s) | conversion (s) | process wall (s) "
+             "| digits | program | computation (s) | conversion or printing (s) | process wall (s) "
              "| process CPU (s) | peak RSS (MiB) | digits written |",
              "|---:|---|---:|---:|---:|---:|---:|---:|"]
     for d in counts:
