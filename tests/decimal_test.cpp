@@ -138,6 +138,19 @@ TEST_F(Decimal, RoundingAtRunsOfNinesAndZerosHalvesAndPowersOfTen) {
     EXPECT_LT(library, cases);
 }
 
+TEST_F(Decimal, FloatsOfMoreThan2To31BitsAreOursToo) {
+    // A billion-digit float's precision in bits outgrows an int; its
+    // conversion must not be handed to GMP for that (the words are
+    // reserved, never touched).
+    mpf_t x;
+    mpf_init2(x, mp_bitcnt_t{40000000} * GMP_NUMB_BITS);
+    mpf_set_d(x, 3.25);
+    const unsigned long before = decimal::library_conversions();
+    EXPECT_EQ(decimal::float_text(x, 1000, 1), "0.325e1");
+    EXPECT_EQ(decimal::library_conversions(), before);
+    mpf_clear(x);
+}
+
 TEST_F(Decimal, PiAtEveryCountTo2002IsTheLibrarysText) {
     const std::string pi = pi_reference_digits();
     const Float x(pi.substr(0, 1) + "." + pi.substr(1, 2100), 2100 * 3.33);
