@@ -85,6 +85,11 @@ public:
         need(len, &lengths, &wanted);
         for (std::size_t h : wanted)
             if (!table_.count(h - 1)) make(h);
+        // The squarings' intermediate powers that no split asks for.
+        for (auto it = table_.begin(); it != table_.end();) {
+            const bool asked = wanted.count(it->first) || wanted.count(it->first + 1);
+            it = asked ? std::next(it) : table_.erase(it);
+        }
     }
 
     // 10^h, from the table or, for h one past a kept power, into *spare.
