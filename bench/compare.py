@@ -107,10 +107,10 @@ def run(program, digits):
         _, user, system, rss_kib = timing.read().split()[-4:]
     compute, convert = computation(program, proc.stdout)
     if program.kind == "ours" and convert is None:
-        # Its report times the computation alone: the rest of the process
-        # (wall for a threaded run, CPU for one thread) is the printing, with
-        # the start and the end of the process.
-        convert = max(0.0, (wall if program.threaded else float(user) + float(system)) - compute)
+        # Its report times the computation alone: the rest of the process's
+        # wall time is the printing, with the start and the end of the
+        # process (a few milliseconds).
+        convert = max(0.0, wall - compute)
     value = mantissa(value_line(proc.stdout))
     written = len(value)
     return {"compute": compute, "convert": convert, "wall": wall,
@@ -177,8 +177,8 @@ def tables(results, counts, chosen, rounds):
              "and the peers' library call alone, in CPU seconds for one-thread programs and "
              "wall-clock seconds for those marked all cores. Conversion: the peers' conversion "
              "to decimal; for ours the printing of the digit line, in the same kind of seconds "
-             "(agmpi's Total less its Computation; bsplitpi's process time less its Total, which "
-             "includes the process's start and end). Process: the whole run with its digits written, wall and CPU "
+             "(agmpi's Total less its Computation; bsplitpi's process wall time less its Total, "
+             "which includes the process's start and end, a few milliseconds). Process: the whole run with its digits written, wall and CPU "
              "seconds, peak resident memory.", "",
              "| digits | program | computation (s) | conversion or printing (s) | process wall (s) "
              "| process CPU (s) | peak RSS (MiB) | digits written |",
