@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -152,7 +153,34 @@ void check_size(void* block, size_t size) {
 void check_size(void*, size_t) {}
 #endif
 
+// The last large block released is kept for the next allocation of just
+// its size: the library's scratch for products of one size comes and goes
+// product after product (every AGM iteration's), and the system zeroes each
+// page of a block it maps afresh, a large share of a long run's time. Any
+// other large allocation hands the kept block back first, so that what is
+// resident at a peak is what it would be without it.
+constexpr size_t KEEP_FROM = size_t{16} << 20;
+std::mutex kept_mutex;
+void* kept_block = nullptr;
+size_t kept_size = 0;
+
+// The kept block where it is `size` bytes; else none, and the kept one freed.
+void* take_kept(size_t size) {
+    void* other;
+    {
+        std::lock_guard<std::mutex> lock(kept_mutex);
+        other = kept_block;
+        kept_block = nullptr;
+        if (other && kept_size == size) return other;
+    }
+    std::free(other);
+    return nullptr;
+}
+
 void* allocate(size_t size) {
+    if (size >= KEEP_FROM) {
+        if (void* block = take_kept(size)) return block;
+    }
     void* block = std::malloc(size);
     if (!block && size > 0) out_of_memory(size);
     return block;
@@ -160,6 +188,7 @@ void* allocate(size_t size) {
 
 void* reallocate(void* block, size_t old_size, size_t size) {
     check_size(block, old_size);
+    if (size >= KEEP_FROM) std::free(take_kept(0));
     void* moved = std::realloc(block, size);
     if (!moved && size > 0) out_of_memory(size);
     return moved;
@@ -167,7 +196,18 @@ void* reallocate(void* block, size_t old_size, size_t size) {
 
 void release(void* block, size_t size) {
     check_size(block, size);
-    std::free(block);
+    if (size < KEEP_FROM) {
+        std::free(block);
+        return;
+    }
+    void* other;
+    {
+        std::lock_guard<std::mutex> lock(kept_mutex);
+        other = kept_block;
+        kept_block = block;
+        kept_size = size;
+    }
+    std::free(other);
 }
 
 }  // namespace
@@ -234,6 +274,7 @@ void exit_when_memory_runs_out(const char* program) {
 }
 
 void release_free_memory() {
+    std::free(take_kept(0));
 #ifdef __GLIBC__
     malloc_trim(0);
 #endif
