@@ -2,13 +2,11 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <iterator>
 #include <map>
 #include <set>
 #include <system_error>
 #include <thread>
-#include <vector>
 
 #include "mul.h"
 
@@ -420,7 +418,8 @@ bool near_half(mp_limb_t rest, std::size_t count) {
 std::string float_text(const mpf_t x, std::size_t count, int threads) {
     // GMP turns out no more than 2 + (prec - 1) 64 log10 2 digits (prec the
     // float's words); the counts near that are its own.
-    const double most = 2 + std::floor(static_cast<double>(x->_mp_prec - 1) * GMP_NUMB_BITS * 0.30102999566398119521);
+    const double prec_bits = static_cast<double>(x->_mp_prec - 1) * GMP_NUMB_BITS;
+    const double most = 2 + std::floor(prec_bits * 0.30102999566398119521);
     if (count == 0 || !in_range(x) || static_cast<double>(count) + 2 > most) return library_text(x, count);
     const int e = integer_digits(x);
     Limbs f(limbs_for(count));
