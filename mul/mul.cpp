@@ -287,12 +287,24 @@ int useful_threads(int threads, const Plan& plan) { return plan.k < 14 ? 1 : std
 // Primes a team of `size` takes a thread each.
 int paired_primes(const Plan& plan, int size) { return plan.k >= INNER_K ? 0 : plan.np - plan.np % size; }
 
-// Doubles of scratch: the residues, the other operand's transforms (one per
-// thread, or one), each thread's buffers.
+// Below transforms of 2^WHOLE_K the other operand's residues for every
+// prime are kept at once (a few MiB), so that its chunks are cut once, not
+// once a prime: the cutting costs about as much as a short transform.
+constexpr int WHOLE_K = 18;
+
+// The other operand's transforms kept at once: one per prime (short
+// products), one per thread (primes taken a thread each), or one.
+int other_transforms(const Plan& plan, bool square, int threads) {
+    if (square) return 0;
+    if (plan.k < WHOLE_K) return plan.np;
+    return paired_primes(plan, threads) > 0 ? threads : 1;
+}
+
+// Doubles of scratch: the residues, the other operand's transforms, each
+// thread's buffers.
 std::size_t scratch_doubles(const Plan& plan, bool square, int threads) {
     const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
-    const std::size_t others = square ? 0 : paired_primes(plan, threads) > 0 ? threads : 1;
-    return plan.np * L + others * L + threads * kernel_scratch_doubles(R, C);
+    return (plan.np + other_transforms(plan, square, threads)) * L + threads * kernel_scratch_doubles(R, C);
 }
 
 // The transform's product into {r, an + bn}; b null for a square.
@@ -313,9 +325,12 @@ void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const m
         residues[q] = block.data + q * L;
         prime_list[q] = &p[q];
     }
-    const int own_others = square ? 0 : paired_primes(plan, threads) > 0 ? threads : 1;
+    const int own_others = other_transforms(plan, square, threads);
+    const bool whole = own_others == plan.np;  // one per prime, cut at once
     double* others = block.data + plan.np * L;
     double* buffers = others + own_others * L;
+    double* other_residues[MAX_PRIMES];
+    for (int q = 0; q < plan.np; ++q) other_residues[q] = others + (whole ? q * L : 0);
 
     // Coefficients of the product in parts whose words start where their
     // first bit is, so that parts summed side by side write apart.
@@ -326,7 +341,7 @@ void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const m
     Team team(threads);
     team.run([&](int t, int size) {
         double* scratch = buffers + t * per_thread;
-        double* other = others + (own_others > 1 ? t * L : 0);
+        double* other = others + (own_others > 1 && !whole ? t * L : 0);
         const int paired = paired_primes(plan, size);
         const auto range = [&](std::size_t count, std::size_t unit, auto pass) {
             pass(share_start(count, t, size, unit), t + 1 == size ? count : share_start(count, t + 1, size, unit));
@@ -334,16 +349,22 @@ void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const m
         // This thread's primes t, t + size, ... below `paired`, whole; its
         // part of the shared primes' chunks. a's chunks cut once for all.
         double* mine[MAX_PRIMES];
+        double* my_others[MAX_PRIMES];
         const Prime* my_primes[MAX_PRIMES];
         int count = 0;
         for (int q = t; q < paired; q += size, ++count) {
             mine[count] = residues[q];
+            my_others[count] = other_residues[q];
             my_primes[count] = &p[q];
         }
         kern.load(mine, my_primes, count, 0, L, a, an, plan.b);
+        if (whole) kern.load(my_others, my_primes, count, 0, L, b, bn, plan.b);
         if (paired < plan.np)
             range(L, 8, [&](std::size_t from, std::size_t to) {
                 kern.load(residues + paired, prime_list + paired, plan.np - paired, from, to, a, an, plan.b);
+                if (whole)
+                    kern.load(other_residues + paired, prime_list + paired, plan.np - paired, from, to, b, bn,
+                              plan.b);
             });
         for (int q = t; q < paired; q += size) {
             const Twiddles forward = twiddles(q, plan.k, false), inverse = twiddles(q, plan.k, true);
@@ -355,7 +376,10 @@ void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const m
             transform(residues[q], forward, false);
             const double* factor = residues[q];
             if (!square) {
-                kern.load(&other, &prime_list[q], 1, 0, L, b, bn, plan.b);
+                if (whole)
+                    other = other_residues[q];
+                else
+                    kern.load(&other, &prime_list[q], 1, 0, L, b, bn, plan.b);
                 transform(other, forward, false);
                 factor = other;
             }
@@ -376,9 +400,11 @@ void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const m
             transform(residues[q], forward, false);
             const double* factor = residues[q];
             if (!square) {
-                double* shared = others;
-                range(L, 8, [&](std::size_t from, std::size_t to) { kern.load(&shared, &prime_list[q], 1, from, to, b, bn, plan.b); });
-                team.barrier();
+                double* shared = other_residues[q];
+                if (!whole) {
+                    range(L, 8, [&](std::size_t from, std::size_t to) { kern.load(&shared, &prime_list[q], 1, from, to, b, bn, plan.b); });
+                    team.barrier();
+                }
                 transform(shared, forward, false);
                 factor = shared;
             }

@@ -21,7 +21,7 @@ struct V {
     static V mul(V a, V b) { return {_mm256_mul_pd(a.x, b.x)}; }
     static V fms(V a, V b, V c) { return {_mm256_fmsub_pd(a.x, b.x, c.x)}; }
     static V fnma(V a, V b, V c) { return {_mm256_fnmadd_pd(a.x, b.x, c.x)}; }
-    static V round(V a) { return {_mm256_round_pd(a.x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+    static V fma(V a, V b, V c) { return {_mm256_fmadd_pd(a.x, b.x, c.x)}; }
     static V add_if_negative(V a, V b) {
         const __m256d negative = _mm256_cmp_pd(a.x, _mm256_setzero_pd(), _CMP_LT_OQ);
         return {_mm256_add_pd(a.x, _mm256_and_pd(negative, b.x))};

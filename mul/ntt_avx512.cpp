@@ -21,7 +21,7 @@ struct V {
     static V mul(V a, V b) { return {_mm512_mul_pd(a.x, b.x)}; }
     static V fms(V a, V b, V c) { return {_mm512_fmsub_pd(a.x, b.x, c.x)}; }
     static V fnma(V a, V b, V c) { return {_mm512_fnmadd_pd(a.x, b.x, c.x)}; }
-    static V round(V a) { return {_mm512_maskz_roundscale_pd(0xff, a.x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)}; }
+    static V fma(V a, V b, V c) { return {_mm512_fmadd_pd(a.x, b.x, c.x)}; }
     static V add_if_negative(V a, V b) {
         const __mmask8 negative = _mm512_cmp_pd_mask(a.x, _mm512_setzero_pd(), _CMP_LT_OQ);
         return {_mm512_mask_add_pd(a.x, negative, a.x, b.x)};

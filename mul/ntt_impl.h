@@ -43,10 +43,18 @@ constexpr int W = 8;  // lanes of a buffer row
 struct Mod {
     V p, pinv;
     explicit Mod(const Prime& prime) : p(V::set1(prime.pd)), pinv(V::set1(prime.pinv)) {}
-    V reduce(V x) const { return V::fnma(V::round(V::mul(x, pinv)), p, x); }
+    // The integer nearest x (1/p), |x (1/p)| < 2^51: the exact product plus
+    // 1.5 2^52 lies in [2^52, 2^53), where doubles are the integers, so the
+    // fused multiply-add rounds it once to the nearest integer; taking the
+    // constant back off is exact.
+    V nearest(V x) const {
+        const V shift = V::set1(0x1.8p52);
+        return V::sub(V::fma(x, pinv, shift), shift);
+    }
+    V reduce(V x) const { return V::fnma(nearest(x), p, x); }
     V mulmod(V a, V b) const {
         const V h = V::mul(a, b), l = V::fms(a, b, h);
-        const V q = V::round(V::mul(h, pinv));
+        const V q = nearest(h);
         return V::add(V::fnma(q, p, h), l);
     }
 };
@@ -99,8 +107,14 @@ void twiddle(double* buf, double* tw, const double* step, std::size_t rows, cons
 
 void copy_rows(double* to, const double* from, std::size_t rows, std::size_t to_stride,
                std::size_t from_stride) {
-    for (std::size_t r = 0; r < rows; ++r)
+    constexpr std::size_t AHEAD = 16;
+    for (std::size_t r = 0; r < rows; ++r) {
+        if (r + AHEAD < rows) {
+            __builtin_prefetch(from + (r + AHEAD) * from_stride);
+            __builtin_prefetch(to + (r + AHEAD) * to_stride, 1);
+        }
         for (int v = 0; v < W; v += V::lanes) V::store(to + r * to_stride + v, V::load(from + r * from_stride + v));
+    }
 }
 
 // Column groups [from, to) of the R x C array (group g: columns 8g to

@@ -19,7 +19,7 @@ struct V {
     static V mul(V a, V b) { return {a.x * b.x}; }
     static V fms(V a, V b, V c) { return {std::fma(a.x, b.x, -c.x)}; }   // a b - c
     static V fnma(V a, V b, V c) { return {std::fma(-a.x, b.x, c.x)}; }  // c - a b
-    static V round(V a) { return {std::nearbyint(a.x)}; }
+    static V fma(V a, V b, V c) { return {std::fma(a.x, b.x, c.x)}; }    // a b + c
     static V add_if_negative(V a, V b) { return {a.x < 0 ? a.x + b.x : a.x}; }
 };
 
