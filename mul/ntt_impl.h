@@ -5,16 +5,17 @@
 // Arithmetic. Residues mod p, 2^49 < p < 2^50, are held as integer-valued
 // doubles, signed. Every double below is an integer of magnitude < 2^53, so
 // sums and differences of two of them are exact.
-//  - reduce(x), |x| < 8p: x (1/p), with 1/p and the product each rounded,
-//    is within 8 2^-52 = 2^-49 of x / p, so q = round(x (1/p)) is within
-//    1/2 + 2^-49 of it and x - q p, an integer of magnitude at most
-//    p/2 + p 2^-49 < p/2 + 2, is formed exactly by one fused multiply-add.
+//  - reduce(x), |x| < 8p: the exact product x (1/p), with 1/p rounded, is
+//    within 8 2^-53 = 2^-50 of x / p, so q, the integer nearest it (one
+//    rounding: see nearest), is within 1/2 + 2^-50 of x / p and x - q p, an
+//    integer of magnitude at most p/2 + 1, is formed exactly by one fused
+//    multiply-add.
 //    The inputs reduced here: sums and differences of two residues (< 2p),
 //    the loading's sums (< 4p), the remaindering's differences (< 2^51 < 4p).
 //  - mulmod(a, b), |a b| < p^2 < 2^100: h = a b rounded (an integer), l =
 //    a b - h exactly (fused multiply-add: the error of a rounded product is
-//    representable), |l| <= half an ulp of h <= 2^46. q = round(h (1/p)) is
-//    within 1/2 + 2^50 2^-52 = 3/4 of h / p, so h - q p, an integer of
+//    representable), |l| <= half an ulp of h <= 2^46. q, the integer nearest
+//    h (1/p), is within 1/2 + 2^50 2^-53 < 3/4 of h / p, so h - q p, an integer of
 //    magnitude at most 3p/4, is exact by the same argument, and the result
 //    (h - q p) + l, at most 3p/4 + 2^46 < p (2^46 < p/8), is exact. Every
 //    caller keeps |a b| < p^2: residues below p times residues below p, or
