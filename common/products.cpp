@@ -15,40 +15,14 @@ thread_local int share = 0;  // this thread's part of them, 0: all
 
 int threads_here() { return share > 0 ? share : engine_threads; }
 
-// Words from GMP's allocator, uninitialized (the product writes them all), so
-// that a program's out-of-memory handling covers them.
-class Words {
-public:
-    explicit Words(std::size_t n) : bytes_(n * sizeof(mp_limb_t)) {
-        void* (*allocate)(size_t);
-        mp_get_memory_functions(&allocate, nullptr, nullptr);
-        words_ = static_cast<mp_limb_t*>(allocate(bytes_));
-    }
-    ~Words() {
-        void (*release)(void*, size_t);
-        mp_get_memory_functions(nullptr, nullptr, &release);
-        release(words_, bytes_);
-    }
-    Words(const Words&) = delete;
-    Words& operator=(const Words&) = delete;
-    mp_limb_t* get() const { return words_; }
-    mp_limb_t& operator[](std::size_t i) const { return words_[i]; }
-
-private:
-    std::size_t bytes_;
-    mp_limb_t* words_;
-};
-
-// {r, an + bn} <- {a, an} {b, bn}, an, bn >= 1; r apart from a and b. The
-// same numbers (a == b, an == bn) are squared.
-void limbs_mul(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn) {
-    if (a == b && an == bn) {
-        mul::sqr(r, a, an, threads_here());
-    } else if (an >= bn) {
-        mul::mul(r, a, an, b, bn, threads_here());
-    } else {
-        mul::mul(r, b, bn, a, an, threads_here());
-    }
+// The words from `low` up of {a, an} {b, bn}, an, bn >= 1, in the engine's
+// scratch (or GMP's product below its threshold). The same numbers (a == b,
+// an == bn) are squared.
+mul::Product limbs_product(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
+                           std::size_t low = 0) {
+    if (a == b && an == bn) return mul::Product(a, an, nullptr, 0, threads_here(), low);
+    if (an >= bn) return mul::Product(a, an, b, bn, threads_here(), low);
+    return mul::Product(b, bn, a, an, threads_here(), low);
 }
 
 }  // namespace
@@ -103,16 +77,19 @@ void mul(mpf_t r, const mpf_t a, const mpf_t b) {
         bn = prec;
     }
     if (same) bp = ap;
-    const Words product(static_cast<std::size_t>(an + bn));
-    limbs_mul(product.get(), ap, static_cast<std::size_t>(an), bp, static_cast<std::size_t>(bn));
+    // Words below an + bn - prec - 2 are never kept, whatever the top word.
+    const mp_size_t low = an + bn > prec + 2 ? an + bn - prec - 2 : 0;
+    const mul::Product product = limbs_product(ap, static_cast<std::size_t>(an), bp, static_cast<std::size_t>(bn),
+                                               static_cast<std::size_t>(low));
     mp_size_t size = an + bn;
-    const mp_size_t adjust = product[static_cast<std::size_t>(size - 1)] == 0;
+    const mp_size_t adjust = product.words()[size - 1 - low] == 0;
     size -= adjust;
-    const mp_limb_t* top = product.get();
+    mp_size_t first = 0;  // >= low
     if (size > prec + 1) {
-        top += size - (prec + 1);
+        first = size - (prec + 1);
         size = prec + 1;
     }
+    const mp_limb_t* top = product.words() + (first - low);
     const mp_exp_t exp = a->_mp_exp + b->_mp_exp - adjust;
     const bool negative = (a->_mp_size < 0) != (b->_mp_size < 0);
     std::memcpy(r->_mp_d, top, static_cast<std::size_t>(size) * sizeof(mp_limb_t));
@@ -127,12 +104,12 @@ void mul(mpz_t r, const mpz_t a, const mpz_t b) {
         return;
     }
     const bool negative = (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0);
-    const Words product(an + bn);
-    limbs_mul(product.get(), mpz_limbs_read(a), an, a == b ? mpz_limbs_read(a) : mpz_limbs_read(b), bn);
+    const mul::Product product =
+        limbs_product(mpz_limbs_read(a), an, a == b ? mpz_limbs_read(a) : mpz_limbs_read(b), bn);
     std::size_t size = an + bn;
-    while (size > 0 && product[size - 1] == 0) --size;
+    while (size > 0 && product.words()[size - 1] == 0) --size;
     mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(size));
-    std::memcpy(rp, product.get(), size * sizeof(mp_limb_t));
+    std::memcpy(rp, product.words(), size * sizeof(mp_limb_t));
     mpz_limbs_finish(r, negative ? -static_cast<mp_size_t>(size) : static_cast<mp_size_t>(size));
 }
 

@@ -10,8 +10,13 @@ namespace mul {
 
 namespace {
 
+constexpr int BLOCK = 32;  // words a residue takes at once
+
 struct Modulus {
     std::uint64_t d, q;
+    std::uint64_t word;             // 2^64 mod q
+    std::uint64_t weight[BLOCK];    // 2^(64 j) mod q
+    std::uint64_t block_weight;     // 2^(64 BLOCK) mod q
 };
 
 // q = 2^61 - d prime, d odd in [2^10, 2^20), from the process's random device.
@@ -19,7 +24,14 @@ Modulus choose_modulus() {
     std::random_device device;
     std::uint64_t d = (std::uint64_t{device()} % (1u << 19) + (1u << 9)) * 2 + 1;
     while (!is_prime((std::uint64_t{1} << 61) - d)) d += 2;
-    return {d, (std::uint64_t{1} << 61) - d};
+    Modulus m{};
+    m.d = d;
+    m.q = (std::uint64_t{1} << 61) - d;
+    m.word = (8 * m.d) % m.q;  // 2^64 = 8 d (mod q), as 2^61 = d
+    m.weight[0] = 1;
+    for (int j = 1; j < BLOCK; ++j) m.weight[j] = mul_mod(m.weight[j - 1], m.word, m.q);
+    m.block_weight = mul_mod(m.weight[BLOCK - 1], m.word, m.q);
+    return m;
 }
 
 const Modulus& modulus() {
@@ -42,32 +54,40 @@ std::uint64_t fold(u128 t, const Modulus& m) { return static_cast<std::uint64_t>
 // the blocks join by Horner's rule with 2^2048 mod q, r 2^2048 below 2^62
 // 2^61 and the whole below 2^126 before its two folds. The words below the
 // last whole block join one at a time with 2^64 mod q.
+// One block's sum_j b_j 2^(64 j), congruent mod q and below 2^90.
+u128 block_sum(const mp_limb_t* b, const Modulus& m) {
+    u128 sum[4] = {0, 0, 0, 0};
+    for (int j = 0; j < BLOCK; j += 4)
+        for (int s = 0; s < 4; ++s) sum[s] += static_cast<u128>(b[j + s]) * m.weight[j + s];
+    return fold_once(sum[0], m) + fold_once(sum[1], m) + fold_once(sum[2], m) + fold_once(sum[3], m);
+}
+
 std::uint64_t residue(const mp_limb_t* x, std::size_t n, const Modulus& m) {
-    constexpr int BLOCK = 32;
-    std::uint64_t weight[BLOCK];  // 2^(64 j) mod q
-    weight[0] = 1;
-    const std::uint64_t word = (8 * m.d) % m.q;  // 2^64 = 8 d (mod q), as 2^61 = d
-    for (int j = 1; j < BLOCK; ++j) weight[j] = mul_mod(weight[j - 1], word, m.q);
-    const std::uint64_t block_weight = mul_mod(weight[BLOCK - 1], word, m.q);
+    const std::uint64_t word = m.word, block_weight = m.block_weight;
     const std::size_t low = n % BLOCK;
     std::uint64_t r = 0;
-    for (std::size_t i = n; i > low; i -= BLOCK) {
-        const mp_limb_t* b = x + i - BLOCK;
-        u128 sum[4] = {0, 0, 0, 0};
-        for (int j = 0; j < BLOCK; j += 4)
-            for (int s = 0; s < 4; ++s) sum[s] += static_cast<u128>(b[j + s]) * weight[j + s];
-        r = fold(static_cast<u128>(r) * block_weight + fold_once(sum[0], m) + fold_once(sum[1], m) +
-                     fold_once(sum[2], m) + fold_once(sum[3], m),
-                 m);
-    }
+    for (std::size_t i = n; i > low; i -= BLOCK)
+        r = fold(static_cast<u128>(r) * block_weight + block_sum(x + i - BLOCK, m), m);
     for (std::size_t i = low; i-- > 0;) r = fold(static_cast<u128>(r) * word + x[i], m);
     return r % m.q;
 }
 
 }  // namespace
 
+void Dropped::add(const mp_limb_t* x, std::size_t n) {
+    const Modulus& m = modulus();
+    if (n == BLOCK) {  // the common case, without a power's making
+        residue_ = (residue_ + mul_mod(fold(block_sum(x, m), m) % m.q, weight_, m.q)) % m.q;
+        weight_ = mul_mod(weight_, m.block_weight, m.q);
+    } else {
+        residue_ = (residue_ + mul_mod(mul::residue(x, n, m), weight_, m.q)) % m.q;
+        weight_ = mul_mod(weight_, pow_mod(m.word, n, m.q), m.q);
+    }
+    count_ += n;
+}
+
 bool product_holds(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
-                   const mp_limb_t* r, std::size_t n, int threads) {
+                   const mp_limb_t* r, std::size_t n, int threads, const Dropped* dropped) {
     const Modulus& m = modulus();
     const bool square = a == b && an == bn;
     std::uint64_t ra = 0, rb = 0, part[2] = {0, 0};
@@ -91,6 +111,7 @@ bool product_holds(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::
         const std::uint64_t shift = pow_mod((8 * m.d) % m.q, half, m.q);  // 2^(64 half)
         rr = (rr + mul_mod(part[1], shift, m.q)) % m.q;
     }
+    if (dropped) rr = (dropped->residue() + mul_mod(rr, dropped->weight(), m.q)) % m.q;
     return mul_mod(ra, rb, m.q) == rr;
 }
 

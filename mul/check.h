@@ -7,12 +7,28 @@
 #include <gmp.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace mul {
 
+// The residue modulo q of words a product drops below those it keeps,
+// joined as they are dropped, lowest first.
+class Dropped {
+public:
+    void add(const mp_limb_t* x, std::size_t n);  // the next n words up
+    std::size_t count() const { return count_; }
+    std::uint64_t residue() const { return residue_; }
+    std::uint64_t weight() const { return weight_; }  // 2^(64 count) mod q
+
+private:
+    std::uint64_t residue_ = 0, weight_ = 1;
+    std::size_t count_ = 0;
+};
+
 // Whether {a, an} {b, bn} = {r, n} holds modulo q, on up to `threads`
-// threads (b = a, bn = an: a square).
+// threads (b = a, bn = an: a square); where `dropped` is given, {r, n} are
+// the product's words above those it holds.
 bool product_holds(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
-                   const mp_limb_t* r, std::size_t n, int threads);
+                   const mp_limb_t* r, std::size_t n, int threads, const Dropped* dropped = nullptr);
 
 }  // namespace mul

@@ -91,6 +91,7 @@ void ask_for_huge_pages(void* data, std::size_t bytes) {
 struct Block {
     double* data = nullptr;
     std::size_t bytes = 0;
+    Block() = default;
     explicit Block(std::size_t doubles) : bytes(doubles * sizeof(double)) {
         {
             std::lock_guard<std::mutex> lock(kept_mutex);
@@ -109,6 +110,7 @@ struct Block {
         ask_for_huge_pages(data, bytes);
     }
     ~Block() {
+        if (!data) return;
         std::lock_guard<std::mutex> lock(kept_mutex);
         if (kept && kept_bytes >= bytes) {
             release_block(data, bytes);
@@ -118,8 +120,10 @@ struct Block {
             kept_bytes = bytes;
         }
     }
+    Block(Block&& other) noexcept : data(other.data), bytes(other.bytes) { other.data = nullptr; }
     Block(const Block&) = delete;
     Block& operator=(const Block&) = delete;
+    Block& operator=(Block&&) = delete;
 };
 
 // How a product is cut: np primes, chunks of b bits, transforms of 2^k.
@@ -210,9 +214,15 @@ Twiddles twiddles(int q, int k, bool inverse) {
 
 // Adds x << s, x of n words, at word o of {r, hi}; words at hi and above
 // go to spill (16 words), so that parts of the product summed side by side
-// never write the same word.
-void add_shifted(mp_limb_t* r, std::size_t hi, mp_limb_t* spill, std::size_t o, const std::uint64_t* x,
-                 int n, unsigned s) {
+// never write the same word. Words from `zeroed` up are not yet part of the
+// sum (they may hold anything): each is zeroed as the sum first reaches it.
+void add_shifted(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* spill, std::size_t o,
+                 const std::uint64_t* x, int n, unsigned s) {
+    const std::size_t reach = std::min(hi, o + n + 1);
+    if (zeroed < reach) {
+        std::memset(r + zeroed, 0, (reach - zeroed) * sizeof(mp_limb_t));
+        zeroed = reach;
+    }
     if (o + n + 1 < hi) {  // all inside: the common case, without the spill's test
         std::uint64_t previous = 0;
         unsigned char carry = 0;
@@ -225,7 +235,10 @@ void add_shifted(mp_limb_t* r, std::size_t hi, mp_limb_t* spill, std::size_t o, 
             r[w] = static_cast<std::uint64_t>(sum);
             carry = static_cast<unsigned char>(sum >> 64);
         }
-        for (; carry && w < hi; ++w) carry = ++r[w] == 0;
+        for (; carry && w < hi; ++w) {
+            if (w == zeroed) r[zeroed++] = 0;
+            carry = ++r[w] == 0;
+        }
         // A carry that ran to hi goes on in the spill.
         for (std::size_t i = 0; carry; ++i) carry = ++spill[i] == 0;
         return;
@@ -243,34 +256,81 @@ void add_shifted(mp_limb_t* r, std::size_t hi, mp_limb_t* spill, std::size_t o, 
         carry = c1 + (*target < sum);
     }
     for (; carry; ++w) {
+        if (w == zeroed && w < hi) r[zeroed++] = 0;
         mp_limb_t* target = w < hi ? &r[w] : &spill[w - hi];
         carry = ++*target == 0;
     }
 }
 
+// Coefficient i, y_0 + p_0 (y_1 + p_1 (...)) from its mixed-radix digits,
+// into x: its n words, n at most eight (P < 2^400).
+int coefficient(double* const* y, int np, const Prime* p, std::size_t i, std::uint64_t* x) {
+    int n = 1;
+    x[0] = static_cast<std::uint64_t>(y[np - 1][i]);
+    for (int q = np - 2; q >= 0; --q) {
+        u128 carry = static_cast<std::uint64_t>(y[q][i]);
+        for (int l = 0; l < n; ++l) {
+            const u128 t = static_cast<u128>(x[l]) * p[q].p + carry;
+            x[l] = static_cast<std::uint64_t>(t);
+            carry = t >> 64;
+        }
+        if (carry) x[n++] = static_cast<std::uint64_t>(carry);
+    }
+    while (n > 1 && x[n - 1] == 0) --n;
+    return n;
+}
+
 // The product's words [lo, hi) from the mixed-radix digits of coefficients
-// [from, to): each coefficient y_0 + p_0 (y_1 + p_1 (...)) in at most eight
-// words (P < 2^400), added at bit i b.
-void accumulate(mp_limb_t* r, std::size_t lo, std::size_t hi, mp_limb_t* spill, double* const* y, int np,
-                const Prime* p, unsigned b, std::size_t from, std::size_t to) {
-    std::memset(r + lo, 0, (hi - lo) * sizeof(mp_limb_t));
+// [from, to), each added at bit i b; r holds word `base` on (base <= lo).
+// Coefficient i is read whole before any word is written, and no word from
+// (i b / 64) + 10 up is written then (the sum zeroed as it grows; a carry
+// into a fresh word stops there).
+void accumulate(mp_limb_t* r, std::size_t base, std::size_t lo, std::size_t hi, mp_limb_t* spill,
+                double* const* y, int np, const Prime* p, unsigned b, std::size_t from, std::size_t to) {
+    std::size_t zeroed = lo - base;
     for (std::size_t i = from; i < to; ++i) {
         std::uint64_t x[MAX_PRIMES + 1];
-        int n = 1;
-        x[0] = static_cast<std::uint64_t>(y[np - 1][i]);
-        for (int q = np - 2; q >= 0; --q) {
-            u128 carry = static_cast<std::uint64_t>(y[q][i]);
-            for (int l = 0; l < n; ++l) {
-                const u128 t = static_cast<u128>(x[l]) * p[q].p + carry;
-                x[l] = static_cast<std::uint64_t>(t);
-                carry = t >> 64;
-            }
-            if (carry) x[n++] = static_cast<std::uint64_t>(carry);
-        }
-        while (n > 1 && x[n - 1] == 0) --n;
+        const int n = coefficient(y, np, p, i, x);
         const std::size_t bit = i * b;
-        add_shifted(r, hi, spill, bit / 64, x, n, bit % 64);
+        add_shifted(r, hi - base, zeroed, spill, bit / 64 - base, x, n, bit % 64);
     }
+    if (zeroed < hi - base) std::memset(r + zeroed, 0, (hi - base - zeroed) * sizeof(mp_limb_t));
+}
+
+// The remaindering on one thread where only the product's words from
+// `skip` up are kept, at {r, n - skip}, n - skip >= 64: the coefficients
+// that start below word skip are summed in a window of words that slides up
+// with them (a word below a coefficient's first word is final), the final
+// words below skip joined to `dropped`, the window's words from skip up
+// added to r last.
+void accumulate_top(mp_limb_t* r, std::size_t n, std::size_t skip, Dropped& dropped, double* const* y, int np,
+                    const Prime* p, unsigned b, std::size_t coefficients) {
+    // Writes stay below SLIDE + 3 + 10 words: a coefficient starts at most
+    // three words above the one before (b <= 192). SLIDE words are a check block.
+    constexpr std::size_t WINDOW = 64, SLIDE = 32;
+    mp_limb_t window[WINDOW], spill[16] = {0};
+    std::size_t start = 0, zeroed = 0;  // window[0] is word `start`
+    const auto drop = [&](std::size_t words) {
+        if (zeroed < words) {
+            std::memset(window + zeroed, 0, (words - zeroed) * sizeof(mp_limb_t));
+            zeroed = words;
+        }
+        dropped.add(window, words);
+        std::memmove(window, window + words, (zeroed - words) * sizeof(mp_limb_t));
+        zeroed -= words;
+        start += words;
+    };
+    std::size_t i = 0;
+    for (; i < coefficients && i * b / 64 < skip; ++i) {
+        const std::size_t bit = i * b, o = bit / 64;
+        while (o - start >= SLIDE) drop(SLIDE);
+        std::uint64_t x[MAX_PRIMES + 1];
+        const int words = coefficient(y, np, p, i, x);
+        add_shifted(window, WINDOW, zeroed, spill, o - start, x, words, bit % 64);
+    }
+    drop(skip - start);
+    accumulate(r, skip, skip, n, spill, y, np, p, b, i, coefficients);
+    if (zeroed > 0) mpn_add(r, r, static_cast<mp_size_t>(n - skip), window, static_cast<mp_size_t>(zeroed));
 }
 
 // A team takes the primes a thread each in turn, as many as divide evenly;
@@ -290,7 +350,7 @@ int paired_primes(const Plan& plan, int size) { return plan.k >= INNER_K ? 0 : p
 // Below transforms of 2^WHOLE_K the other operand's residues for every
 // prime are kept at once (a few MiB), so that its chunks are cut once, not
 // once a prime: the cutting costs about as much as a short transform.
-constexpr int WHOLE_K = 18;
+constexpr int WHOLE_K = 16;
 
 // The other operand's transforms kept at once: one per prime (short
 // products), one per thread (primes taken a thread each), or one.
@@ -300,16 +360,44 @@ int other_transforms(const Plan& plan, bool square, int threads) {
     return paired_primes(plan, threads) > 0 ? threads : 1;
 }
 
-// Doubles of scratch: the residues, the other operand's transforms, each
-// thread's buffers.
-std::size_t scratch_doubles(const Plan& plan, bool square, int threads) {
+// The scratch block: [front | residues, np L | others | buffers]. A product
+// kept in the block has its `held` top words at the front, from word 0 on;
+// on one thread they run on into the first prime's residues, which the
+// remaindering reads ahead of its writes (see accumulate): the front is
+// then held - coefficients + 10 words (b >= 64: coefficient i starts at
+// word i b / 64 >= i). The other operand's transforms go in the front where
+// they fit (it is free until the remaindering), else after the residues.
+struct Layout {
+    std::size_t front, residues, others, buffers, doubles;
+};
+
+Layout layout(const Plan& plan, bool square, int threads, std::size_t an, std::size_t bn, std::size_t held) {
     const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
-    return (plan.np + other_transforms(plan, square, threads)) * L + threads * kernel_scratch_doubles(R, C);
+    const std::size_t coefficients = chunks(an, plan.b) + chunks(bn, plan.b) - 1;
+    std::size_t front = held;
+    if (held > 0 && threads == 1 && plan.b >= 64) front = held + 10 - std::min(coefficients, held + 10);
+    const std::size_t other_doubles = other_transforms(plan, square, threads) * L;
+    Layout at{};
+    at.front = front;
+    at.residues = front;
+    at.others = other_doubles <= front ? 0 : front + plan.np * L;
+    at.buffers = front + plan.np * L + (other_doubles <= front ? 0 : other_doubles);
+    at.doubles = std::max(at.buffers + threads * kernel_scratch_doubles(R, C), held);
+    return at;
 }
 
-// The transform's product into {r, an + bn}; b null for a square.
-void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
-                       int threads) {
+// Doubles of scratch for a product into a buffer of the caller's: the
+// residues, the other operand's transforms, each thread's buffers.
+std::size_t scratch_doubles(const Plan& plan, bool square, int threads) {
+    return layout(plan, square, threads, 0, 0, 0).doubles;
+}
+
+// The transform's product into {r, an + bn}, or where r is null into the
+// front of the block it returns; b null for a square. On one thread, with
+// r null, only the words from `skip` up (skip <= an + bn - 64) are kept,
+// from word 0 of the block on, and the words below go to `dropped`.
+Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
+                        int threads, std::size_t skip, Dropped* dropped) {
     const bool square = b == nullptr;
     if (square) bn = an;
     const Plan plan = choose_plan(an, bn, square);
@@ -318,17 +406,19 @@ void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const m
     const Prime* p = primes();
     const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
     const std::size_t per_thread = kernel_scratch_doubles(R, C);
-    Block block(scratch_doubles(plan, square, threads));
+    const Layout place = layout(plan, square, threads, an, bn, r ? 0 : an + bn - skip);
+    Block block(place.doubles);
+    if (!r) r = reinterpret_cast<mp_limb_t*>(block.data);
     double* residues[MAX_PRIMES];
     const Prime* prime_list[MAX_PRIMES];
     for (int q = 0; q < plan.np; ++q) {
-        residues[q] = block.data + q * L;
+        residues[q] = block.data + place.residues + q * L;
         prime_list[q] = &p[q];
     }
     const int own_others = other_transforms(plan, square, threads);
     const bool whole = own_others == plan.np;  // one per prime, cut at once
-    double* others = block.data + plan.np * L;
-    double* buffers = others + own_others * L;
+    double* others = block.data + place.others;
+    double* buffers = block.data + place.buffers;
     double* other_residues[MAX_PRIMES];
     for (int q = 0; q < plan.np; ++q) other_residues[q] = others + (whole ? q * L : 0);
 
@@ -419,12 +509,16 @@ void transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const m
                           hi = t + 1 == size ? n : std::min(n, last * plan.b / 64);
         word[t + 1] = hi;
         kern.garner(residues, plan.np, p, first, std::min((last + 7) / 8 * 8, L));
-        accumulate(r, lo, hi, &spill[16 * t], residues, plan.np, p, plan.b, first, last);
+        if (skip > 0)
+            accumulate_top(r, n, skip, *dropped, residues, plan.np, p, plan.b, coefficients);
+        else
+            accumulate(r, 0, lo, hi, &spill[16 * t], residues, plan.np, p, plan.b, first, last);
     });
     for (int t = 1; t < threads; ++t) {
         const std::size_t at = word[t];
         if (at < n) mpn_add(r + at, r + at, n - at, &spill[16 * (t - 1)], std::min<std::size_t>(16, n - at));
     }
+    return block;
 }
 
 // The product by GMP, checked too; a failure here means the machine itself
@@ -436,16 +530,41 @@ void gmp_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb
         mpn_mul(r, a, static_cast<mp_size_t>(an), b, static_cast<mp_size_t>(bn));
 }
 
-void checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
-                     int threads) {
-    transform_product(r, a, an, b, bn, threads);
+// The transform's product, checked: into r; or, where r is null, kept in
+// the block returned, the product's words from `low` up from the block's
+// word *from on. On one thread, and where at least 64 words stay above
+// low, the words below low are not kept (the check covers them as they are
+// dropped).
+Block checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
+                      int threads, std::size_t low = 0, std::size_t* from = nullptr) {
     const std::size_t n = an + (b ? bn : an);
-    if (damage.exchange(false)) r[n / 2] ^= 1;
     const int team = useful_threads(threads, choose_plan(an, b ? bn : an, b == nullptr));
-    if (product_holds(a, an, b ? b : a, b ? bn : an, r, n, team)) return;
+    const std::size_t skip = !r && team == 1 && low + 64 <= n ? low : 0;
+    Dropped dropped;
+    Block block = transform_product(r, a, an, b, bn, threads, skip, &dropped);
+    if (!r) {
+        r = reinterpret_cast<mp_limb_t*>(block.data);
+        *from = low - skip;
+    }
+    const std::size_t held = n - skip;
+    if (damage.exchange(false)) r[held / 2] ^= 1;
+    const Dropped* below = skip > 0 ? &dropped : nullptr;
+    if (product_holds(a, an, b ? b : a, b ? bn : an, r, held, team, below)) return block;
     ++failures;
-    gmp_product(r, a, an, b, bn);
-    if (!product_holds(a, an, b ? b : a, b ? bn : an, r, n, team)) ++refailures;
+    if (skip == 0) {
+        gmp_product(r, a, an, b, bn);
+        if (!product_holds(a, an, b ? b : a, b ? bn : an, r, n, team)) ++refailures;
+        return block;
+    }
+    // GMP's product whole, its top words kept.
+    void* (*allocate)(size_t);
+    mp_get_memory_functions(&allocate, nullptr, nullptr);
+    mp_limb_t* whole = static_cast<mp_limb_t*>(allocate(n * sizeof(mp_limb_t)));
+    gmp_product(whole, a, an, b, bn);
+    if (!product_holds(a, an, b ? b : a, b ? bn : an, whole, n, team)) ++refailures;
+    std::memcpy(r, whole + skip, held * sizeof(mp_limb_t));
+    release_block(reinterpret_cast<double*>(whole), n * sizeof(mp_limb_t));
+    return block;
 }
 
 }  // namespace
@@ -470,6 +589,36 @@ void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads) {
         mpn_sqr(rp, ap, static_cast<mp_size_t>(an));
     else
         checked_product(rp, ap, an, nullptr, 0, threads);
+}
+
+Product::Product(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn, int threads,
+                 std::size_t low) {
+    if (b ? uses_transform(an, bn) : uses_transform(an, an)) {
+        std::size_t from = 0;
+        Block block = checked_product(nullptr, a, an, b, bn, threads, low, &from);
+        base_ = reinterpret_cast<mp_limb_t*>(block.data);
+        words_ = base_ + from;
+        bytes_ = block.bytes;
+        block.data = nullptr;
+        in_scratch_ = true;
+        return;
+    }
+    bytes_ = (an + (b ? bn : an)) * sizeof(mp_limb_t);
+    void* (*allocate)(size_t);
+    mp_get_memory_functions(&allocate, nullptr, nullptr);
+    base_ = static_cast<mp_limb_t*>(allocate(bytes_));
+    words_ = base_ + low;
+    gmp_product(base_, a, an, b, bn);
+}
+
+Product::~Product() {
+    if (in_scratch_) {
+        Block block;  // its end hands the block back to the engine
+        block.data = reinterpret_cast<double*>(base_);
+        block.bytes = bytes_;
+    } else {
+        release_block(reinterpret_cast<double*>(base_), bytes_);
+    }
 }
 
 Shape shape(std::size_t an, std::size_t bn) {

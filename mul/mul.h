@@ -22,6 +22,30 @@ void mul(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp
 // {rp, 2 an} <- {ap, an}^2, as mpn_sqr.
 void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads);
 
+// A product kept in the engine's scratch block, for callers that only read
+// it: {words(), an + bn - low} are the words from `low` up of {a, an} {b,
+// bn} (an >= bn >= 1), or of {a, an}^2 where b is null. On one thread they
+// share memory with the transform's residues and the words below low are
+// not kept, so it costs about one operand's transform, and the low words,
+// less than a product into a buffer of one's own (the other operand's
+// transform lives where the product's words go). Below the transform's
+// threshold GMP makes it. The block goes back to the engine with it.
+class Product {
+public:
+    Product(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn, int threads,
+            std::size_t low = 0);
+    ~Product();
+    Product(const Product&) = delete;
+    Product& operator=(const Product&) = delete;
+    const mp_limb_t* words() const { return words_; }
+
+private:
+    mp_limb_t* base_ = nullptr;
+    mp_limb_t* words_ = nullptr;
+    std::size_t bytes_ = 0;
+    bool in_scratch_ = false;
+};
+
 // Whether a product of these lengths goes through the transform (else GMP).
 bool uses_transform(std::size_t an, std::size_t bn);
 

@@ -7,6 +7,7 @@
 #include <gmp.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -46,16 +47,23 @@ void random_float(mpf_t x, gmp_randstate_t state, mp_bitcnt_t bits) {
     mpz_clear(e);
 }
 
+// A product whose check failed is made again by GMP, so a fault in the
+// engine's words shows only in the count of failed checks.
 class Products : public ::testing::Test {
 protected:
     void SetUp() override {
         mul::use_transform_from(1, 1);
         products::use_engine(2);
+        failed_before_ = mul::failed_checks();
     }
     void TearDown() override {
+        EXPECT_EQ(mul::failed_checks(), failed_before_) << "products the engine made wrong";
         products::use_library();
         mul::use_transform_from(0, 0);
     }
+
+private:
+    std::uint64_t failed_before_ = 0;
 };
 
 }  // namespace
