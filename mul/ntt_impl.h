@@ -12,14 +12,15 @@
 //    multiply-add.
 //    The inputs reduced here: sums and differences of two residues (< 2p),
 //    the loading's sums (< 4p), the remaindering's differences (< 2^51 < 4p).
-//  - mulmod(a, b), |a b| < p^2 < 2^100: h = a b rounded (an integer), l =
+//  - mulmod(a, b), |a b| < 2p^2 < 2^101: h = a b rounded (an integer), l =
 //    a b - h exactly (fused multiply-add: the error of a rounded product is
-//    representable), |l| <= half an ulp of h <= 2^46. q, the integer nearest
-//    h (1/p), is within 1/2 + 2^50 2^-53 < 3/4 of h / p, so h - q p, an integer of
-//    magnitude at most 3p/4, is exact by the same argument, and the result
-//    (h - q p) + l, at most 3p/4 + 2^46 < p (2^46 < p/8), is exact. Every
-//    caller keeps |a b| < p^2: residues below p times residues below p, or
-//    differences below 2p times signed twiddles and constants at most p/2.
+//    representable), |l| <= half an ulp of h <= 2^47. q, the integer nearest
+//    h (1/p), is within 1/2 + 2^51 2^-53 = 3/4 of h / p, so h - q p, an
+//    integer of magnitude at most 3p/4, is exact by the same argument, and
+//    the result (h - q p) + l, below 3p/4 + 2^47 < p (2^47 < p/4), is exact.
+//    Every caller keeps |a b| < 2p^2: residues below p times residues below
+//    p, values below 2p times residues below p, or differences below 4p times
+//    signed twiddles and constants at most p/2.
 // So both map residues to residues of magnitude below p, and no step ever
 // rounds: the residues are exact, on every instruction set alike.
 //
@@ -60,37 +61,68 @@ struct Mod {
     }
 };
 
-// Radix-2 decimation in frequency over n rows of 8 lanes, w = w_fwd:
-// (x, y) <- (x + y, (x - y) w_{2 len}^j). Values of magnitude < p stay so.
-void dif(double* buf, std::size_t n, const double* w, const Mod& m) {
-    for (std::size_t len = n / 2; len >= 1; len /= 2)
-        for (std::size_t s = 0; s < n; s += 2 * len)
-            for (std::size_t j = 0; j < len; ++j) {
-                const V t = V::set1(w[len + j]);
-                double* x = buf + W * (s + j);
-                double* y = x + W * len;
-                for (int v = 0; v < W; v += V::lanes) {
-                    const V a = V::load(x + v), b = V::load(y + v);
-                    V::store(x + v, m.reduce(V::add(a, b)));
-                    V::store(y + v, m.mulmod(V::sub(a, b), t));
-                }
+// The passes below reduce their sums at every other level only, counted
+// from the last (which reduces): a level that does not takes values below p
+// and leaves them below 2p, and the next one, which does, takes those.
+
+// Odd log2(len): the levels that leave their sums unreduced.
+inline bool lazy_level(std::size_t len) { return (len & 0xAAAAAAAAAAAAAAAAull) != 0; }
+
+// One level of the decimation in frequency: (x, y) <- (x + y, (x - y) w_{2 len}^j).
+// Unreduced, sums below 2p; reduced, differences below 4p into mulmod.
+template <bool REDUCE>
+void dif_level(double* buf, std::size_t n, std::size_t len, const double* w, const Mod& m) {
+    for (std::size_t s = 0; s < n; s += 2 * len)
+        for (std::size_t j = 0; j < len; ++j) {
+            const V t = V::set1(w[len + j]);
+            double* x = buf + W * (s + j);
+            double* y = x + W * len;
+            for (int v = 0; v < W; v += V::lanes) {
+                const V a = V::load(x + v), b = V::load(y + v);
+                V::store(x + v, REDUCE ? m.reduce(V::add(a, b)) : V::add(a, b));
+                V::store(y + v, m.mulmod(V::sub(a, b), t));
             }
+        }
 }
 
-// Radix-2 decimation in time, w = w_inv: (x, y) <- (x + y w^j, x - y w^j).
-void dit(double* buf, std::size_t n, const double* w, const Mod& m) {
-    for (std::size_t len = 1; len < n; len *= 2)
-        for (std::size_t s = 0; s < n; s += 2 * len)
-            for (std::size_t j = 0; j < len; ++j) {
-                const V t = V::set1(w[len + j]);
-                double* x = buf + W * (s + j);
-                double* y = x + W * len;
-                for (int v = 0; v < W; v += V::lanes) {
-                    const V a = V::load(x + v), b = m.mulmod(V::load(y + v), t);
-                    V::store(x + v, m.reduce(V::add(a, b)));
-                    V::store(y + v, m.reduce(V::sub(a, b)));
-                }
+// Radix-2 decimation in frequency over n rows of 8 lanes, w = w_fwd.
+// Values of magnitude < p stay so.
+void dif(double* buf, std::size_t n, const double* w, const Mod& m) {
+    for (std::size_t len = n / 2; len >= 1; len /= 2) {
+        if (lazy_level(len))
+            dif_level<false>(buf, n, len, w, m);
+        else
+            dif_level<true>(buf, n, len, w, m);
+    }
+}
+
+// One level of the decimation in time: (x, y) <- (x + y w^j, x - y w^j).
+// Unreduced, both below 2p; reduced, y below 2p into mulmod and sums below 3p.
+template <bool REDUCE>
+void dit_level(double* buf, std::size_t n, std::size_t len, const double* w, const Mod& m) {
+    for (std::size_t s = 0; s < n; s += 2 * len)
+        for (std::size_t j = 0; j < len; ++j) {
+            const V t = V::set1(w[len + j]);
+            double* x = buf + W * (s + j);
+            double* y = x + W * len;
+            for (int v = 0; v < W; v += V::lanes) {
+                const V a = V::load(x + v), b = m.mulmod(V::load(y + v), t);
+                V::store(x + v, REDUCE ? m.reduce(V::add(a, b)) : V::add(a, b));
+                V::store(y + v, REDUCE ? m.reduce(V::sub(a, b)) : V::sub(a, b));
             }
+        }
+}
+
+// Radix-2 decimation in time, w = w_inv. Values of magnitude < p stay so.
+void dit(double* buf, std::size_t n, const double* w, const Mod& m) {
+    // Counted from the last level, len = n / 2.
+    const bool odd = lazy_level(n / 2);
+    for (std::size_t len = 1; len < n; len *= 2) {
+        if (lazy_level(len) != odd)
+            dit_level<false>(buf, n, len, w, m);
+        else
+            dit_level<true>(buf, n, len, w, m);
+    }
 }
 
 // buf[r] *= tw[r] lane by lane, then tw[r] *= step[r]: the next column
