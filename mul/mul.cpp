@@ -218,11 +218,7 @@ Twiddles twiddles(int q, int k, bool inverse) {
 // sum (they may hold anything): each is zeroed as the sum first reaches it.
 void add_shifted(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* spill, std::size_t o,
                  const std::uint64_t* x, int n, unsigned s) {
-    const std::size_t reach = std::min(hi, o + n + 1);
-    if (zeroed < reach) {
-        std::memset(r + zeroed, 0, (reach - zeroed) * sizeof(mp_limb_t));
-        zeroed = reach;
-    }
+    for (const std::size_t reach = std::min(hi, o + n + 1); zeroed < reach;) r[zeroed++] = 0;
     if (o + n + 1 < hi) {  // all inside: the common case, without the spill's test
         std::uint64_t previous = 0;
         unsigned char carry = 0;
