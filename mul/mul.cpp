@@ -21,17 +21,20 @@ namespace {
 
 // Where the transform takes over from GMP, by instruction set: products of
 // at least `total` limbs whose shorter operand has at least `shorter`.
-// Measured (medians of three to five, this project's machine; single runs
-// vary by 10 %): with AVX-512 GMP is as fast up to about 1,100 x 1,100 limbs
-// (0.79 to 1.10 at 1,000 to 1,100; 1.03 to 1.29 from 1,300 to 1,800) and 4n x
-// n up to n = 300 (0.94; 1.06 at 500); with AVX2 up to 1,500 x 1,500 (0.93;
-// 1.06 at 2,000) and 4n x n up to n = 500 (0.95). The portable kernels, one lane with
-// library calls for the fused products, are 5 to 14 times slower than GMP at
-// every size: they multiply only where chosen on purpose (tests, benchmarks).
+// Measured on the Intel Xeon this project runs on (medians of five, engine
+// time over GMP's; single runs vary by 10 %): with AVX-512, balanced 0.95 at
+// 1,600 x 1,600 and 1.2 at 2,500; squares 0.87 at 1,600^2, 0.99 at 2,000^2,
+// 1.10 at 2,500^2; 4n x n 0.89 at n = 500, 1.11 at 700. With AVX2, balanced
+// 0.91 at 2,000 and 1.10 at 2,500; squares 1.00 at 2,500^2; 4n x n 0.96 at
+// n = 700, 1.10 at 1,000. (On the AMD EPYC it was built on, the engine
+// gained from about 1,100 x 1,100 with AVX-512.) The portable kernels, one
+// lane with library calls for the fused products, are 5 to 14 times slower
+// than GMP at every size: they multiply only where chosen on purpose (tests,
+// benchmarks).
 struct Threshold {
     std::size_t total, shorter;
 };
-constexpr Threshold AVX512_THRESHOLD{2500, 500}, AVX2_THRESHOLD{4000, 700};
+constexpr Threshold AVX512_THRESHOLD{4000, 600}, AVX2_THRESHOLD{5000, 800};
 std::atomic<bool> chosen{false};  // use_instructions was called
 std::atomic<std::size_t> test_total{0}, test_shorter{0};
 
