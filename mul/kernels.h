@@ -48,9 +48,9 @@ struct Kernels {
 };
 
 // Doubles of scratch a caller running transform parts of an R x C array
-// needs: a buffer of max(R, C) rows of 8 lanes and R rows of running
-// twiddles.
-inline std::size_t kernel_scratch_doubles(std::size_t R, std::size_t C) { return 8 * ((R > C ? R : C) + R); }
+// needs: a buffer of max(2R, C) rows of 8 lanes (two column groups, or one
+// row block) and R rows of running twiddles.
+inline std::size_t kernel_scratch_doubles(std::size_t R, std::size_t C) { return 8 * ((2 * R > C ? 2 * R : C) + R); }
 
 // The sets. The AVX ones are compiled for their instructions; nothing from a
 // header they include may be emitted there and shared (only plain data and

@@ -150,6 +150,26 @@ void copy_rows(double* to, const double* from, std::size_t rows, std::size_t to_
     }
 }
 
+// `groups` adjacent column groups of the R x C array from `column` on, into
+// buffers of R rows of 8 lanes one after the other (back: the reverse), a
+// row's lines together.
+void copy_groups(double* buf, double* column, std::size_t R, std::size_t C, std::size_t groups, bool back) {
+    constexpr std::size_t AHEAD = 16;
+    for (std::size_t r = 0; r < R; ++r) {
+        double* row = column + r * C;
+        if (r + AHEAD < R) __builtin_prefetch(row + AHEAD * C, back);
+        for (std::size_t h = 0; h < groups; ++h) {
+            double* b = buf + h * W * R + W * r;
+            for (int v = 0; v < W; v += V::lanes) {
+                if (back)
+                    V::store(row + h * W + v, V::load(b + v));
+                else
+                    V::store(b + v, V::load(row + h * W + v));
+            }
+        }
+    }
+}
+
 // Column groups [from, to) of the R x C array (group g: columns 8g to
 // 8g + 7): forward, a decimation-in-frequency pass down each column and then
 // the twiddles; inverse, the twiddles (with 1/L) and then the
@@ -159,7 +179,7 @@ void columns(double* data, const Twiddles& tw, const Prime& prime, double* scrat
     const Mod m(prime);
     const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R;
     double* buf = scratch;
-    double* t = scratch + W * (R > C ? R : C);
+    double* t = scratch + W * (2 * R > C ? 2 * R : C);
     for (std::size_t j = 0; j < R; ++j) {
         // step^from by squaring; every factor a residue below p, the step
         // itself at most p/2.
@@ -171,17 +191,23 @@ void columns(double* data, const Twiddles& tw, const Prime& prime, double* scrat
         for (int v = 0; v < W; v += V::lanes)
             V::store(t + W * j + v, m.mulmod(V::load(tw.start + W * j + v), power));
     }
-    for (std::size_t g = from; g < to; ++g) {
+    // Two groups at a time where there are two: each row's two lines come in
+    // one sweep down the array, whose rows lie a power of two apart.
+    for (std::size_t g = from; g < to; g += 2) {
         double* column = data + W * g;
-        copy_rows(buf, column, R, W, C);
-        if (inverse) {
-            twiddle(buf, t, tw.step, R, m);
-            dit(buf, R, prime.w_inv, m);
-        } else {
-            dif(buf, R, prime.w_fwd, m);
-            twiddle(buf, t, tw.step, R, m);
+        const std::size_t groups = g + 1 < to ? 2 : 1;
+        copy_groups(buf, column, R, C, groups, false);
+        for (std::size_t h = 0; h < groups; ++h) {
+            double* b = buf + h * W * R;
+            if (inverse) {
+                twiddle(b, t, tw.step, R, m);
+                dit(b, R, prime.w_inv, m);
+            } else {
+                dif(b, R, prime.w_fwd, m);
+                twiddle(b, t, tw.step, R, m);
+            }
         }
-        copy_rows(column, buf, R, C, W);
+        copy_groups(buf, column, R, C, groups, true);
     }
 }
 
