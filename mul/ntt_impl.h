@@ -140,14 +140,8 @@ void twiddle(double* buf, double* tw, const double* step, std::size_t rows, cons
 
 void copy_rows(double* to, const double* from, std::size_t rows, std::size_t to_stride,
                std::size_t from_stride) {
-    constexpr std::size_t AHEAD = 16;
-    for (std::size_t r = 0; r < rows; ++r) {
-        if (r + AHEAD < rows) {
-            __builtin_prefetch(from + (r + AHEAD) * from_stride);
-            __builtin_prefetch(to + (r + AHEAD) * to_stride, 1);
-        }
+    for (std::size_t r = 0; r < rows; ++r)
         for (int v = 0; v < W; v += V::lanes) V::store(to + r * to_stride + v, V::load(from + r * from_stride + v));
-    }
 }
 
 // `groups` adjacent column groups of the R x C array from `column` on, into
