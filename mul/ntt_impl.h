@@ -26,9 +26,10 @@
 //
 // Transform. A length L = 2^k = R C is done as R C-point and C R-point
 // transforms (the four-step method): columns of the R x C row-major array,
-// eight at a time, each group copied into a buffer of R rows of 8 lanes,
-// transformed there (all butterflies between rows, so every lane does the
-// same work), multiplied by the twiddles w_L^(rev(j) c) and copied back;
+// eight at a time, each group copied into a buffer of R rows of 8 lanes
+// (two groups a sweep down the array), transformed there (all butterflies
+// between rows, so every lane does the same work), multiplied by the
+// twiddles w_L^(rev(j) c) and copied back;
 // then rows, eight at a time, transposed into a buffer of C rows of 8 lanes,
 // transformed, and stored as they are. Each buffer fits the second-level
 // cache for L up to 2^26; the data is read and written twice. The radix-2
