@@ -69,21 +69,28 @@ struct Mod {
 // Odd log2(len): the levels that leave their sums unreduced.
 inline bool lazy_level(std::size_t len) { return (len & 0xAAAAAAAAAAAAAAAAull) != 0; }
 
-// One level of the decimation in frequency: (x, y) <- (x + y, (x - y) w_{2 len}^j).
-// Unreduced, sums below 2p; reduced, differences below 4p into mulmod.
-template <bool REDUCE>
-void dif_level(double* buf, std::size_t n, std::size_t len, const double* w, const Mod& m) {
+// One level over n rows of 8 lanes: butterfly(x, y, t) on every pair of
+// rows len apart, t = w_{2 len}^j for the j-th pair of its block.
+template <class Butterfly>
+void level(double* buf, std::size_t n, std::size_t len, const double* w, Butterfly butterfly) {
     for (std::size_t s = 0; s < n; s += 2 * len)
         for (std::size_t j = 0; j < len; ++j) {
             const V t = V::set1(w[len + j]);
             double* x = buf + W * (s + j);
             double* y = x + W * len;
-            for (int v = 0; v < W; v += V::lanes) {
-                const V a = V::load(x + v), b = V::load(y + v);
-                V::store(x + v, REDUCE ? m.reduce(V::add(a, b)) : V::add(a, b));
-                V::store(y + v, m.mulmod(V::sub(a, b), t));
-            }
+            for (int v = 0; v < W; v += V::lanes) butterfly(x + v, y + v, t);
         }
+}
+
+// Decimation in frequency: (x, y) <- (x + y, (x - y) t). Unreduced, sums
+// below 2p; reduced, differences below 4p into mulmod.
+template <bool REDUCE>
+void dif_level(double* buf, std::size_t n, std::size_t len, const double* w, const Mod& m) {
+    level(buf, n, len, w, [&m](double* x, double* y, V t) {
+        const V a = V::load(x), b = V::load(y);
+        V::store(x, REDUCE ? m.reduce(V::add(a, b)) : V::add(a, b));
+        V::store(y, m.mulmod(V::sub(a, b), t));
+    });
 }
 
 // Radix-2 decimation in frequency over n rows of 8 lanes, w = w_fwd.
@@ -97,21 +104,15 @@ void dif(double* buf, std::size_t n, const double* w, const Mod& m) {
     }
 }
 
-// One level of the decimation in time: (x, y) <- (x + y w^j, x - y w^j).
-// Unreduced, both below 2p; reduced, y below 2p into mulmod and sums below 3p.
+// Decimation in time: (x, y) <- (x + y t, x - y t). Unreduced, both below
+// 2p; reduced, y below 2p into mulmod and sums below 3p.
 template <bool REDUCE>
 void dit_level(double* buf, std::size_t n, std::size_t len, const double* w, const Mod& m) {
-    for (std::size_t s = 0; s < n; s += 2 * len)
-        for (std::size_t j = 0; j < len; ++j) {
-            const V t = V::set1(w[len + j]);
-            double* x = buf + W * (s + j);
-            double* y = x + W * len;
-            for (int v = 0; v < W; v += V::lanes) {
-                const V a = V::load(x + v), b = m.mulmod(V::load(y + v), t);
-                V::store(x + v, REDUCE ? m.reduce(V::add(a, b)) : V::add(a, b));
-                V::store(y + v, REDUCE ? m.reduce(V::sub(a, b)) : V::sub(a, b));
-            }
-        }
+    level(buf, n, len, w, [&m](double* x, double* y, V t) {
+        const V a = V::load(x), b = m.mulmod(V::load(y), t);
+        V::store(x, REDUCE ? m.reduce(V::add(a, b)) : V::add(a, b));
+        V::store(y, REDUCE ? m.reduce(V::sub(a, b)) : V::sub(a, b));
+    });
 }
 
 // Radix-2 decimation in time, w = w_inv. Values of magnitude < p stay so.
