@@ -153,7 +153,12 @@ void copy_groups(double* buf, double* column, std::size_t R, std::size_t C, std:
     constexpr std::size_t AHEAD = 16;
     for (std::size_t r = 0; r < R; ++r) {
         double* row = column + r * C;
-        if (r + AHEAD < R) __builtin_prefetch(row + AHEAD * C, back);
+        if (r + AHEAD < R) {
+            if (back)
+                __builtin_prefetch(row + AHEAD * C, 1);
+            else
+                __builtin_prefetch(row + AHEAD * C, 0);
+        }
         for (std::size_t h = 0; h < groups; ++h) {
             double* b = buf + h * W * R + W * r;
             for (int v = 0; v < W; v += V::lanes) {
