@@ -70,10 +70,29 @@ std::mutex kept_mutex;
 double* kept = nullptr;
 std::size_t kept_bytes = 0;
 
-void release_block(double* data, std::size_t bytes) {
+void* allocate_block(std::size_t bytes) {
+    void* (*allocate)(size_t);
+    mp_get_memory_functions(&allocate, nullptr, nullptr);
+    return allocate(bytes);
+}
+
+void release_block(void* data, std::size_t bytes) {
     void (*release)(void*, size_t);
     mp_get_memory_functions(nullptr, nullptr, &release);
     release(data, bytes);
+}
+
+// A scratch block done with: kept for the next product unless the kept one
+// is at least as large.
+void keep_or_release(double* data, std::size_t bytes) {
+    std::lock_guard<std::mutex> lock(kept_mutex);
+    if (kept && kept_bytes >= bytes) {
+        release_block(data, bytes);
+    } else {
+        if (kept) release_block(kept, kept_bytes);
+        kept = data;
+        kept_bytes = bytes;
+    }
 }
 
 // The four-step passes stride across the whole block, one 64-byte row per
@@ -94,7 +113,6 @@ void ask_for_huge_pages(void* data, std::size_t bytes) {
 struct Block {
     double* data = nullptr;
     std::size_t bytes = 0;
-    Block() = default;
     explicit Block(std::size_t doubles) : bytes(doubles * sizeof(double)) {
         {
             std::lock_guard<std::mutex> lock(kept_mutex);
@@ -107,21 +125,11 @@ struct Block {
             if (kept) release_block(kept, kept_bytes);
             kept = nullptr;
         }
-        void* (*allocate)(size_t);
-        mp_get_memory_functions(&allocate, nullptr, nullptr);
-        data = static_cast<double*>(allocate(bytes));
+        data = static_cast<double*>(allocate_block(bytes));
         ask_for_huge_pages(data, bytes);
     }
     ~Block() {
-        if (!data) return;
-        std::lock_guard<std::mutex> lock(kept_mutex);
-        if (kept && kept_bytes >= bytes) {
-            release_block(data, bytes);
-        } else {
-            if (kept) release_block(kept, kept_bytes);
-            kept = data;
-            kept_bytes = bytes;
-        }
+        if (data) keep_or_release(data, bytes);
     }
     Block(Block&& other) noexcept : data(other.data), bytes(other.bytes) { other.data = nullptr; }
     Block(const Block&) = delete;
@@ -556,13 +564,11 @@ Block checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp
         return block;
     }
     // GMP's product whole, its top words kept.
-    void* (*allocate)(size_t);
-    mp_get_memory_functions(&allocate, nullptr, nullptr);
-    mp_limb_t* whole = static_cast<mp_limb_t*>(allocate(n * sizeof(mp_limb_t)));
+    mp_limb_t* whole = static_cast<mp_limb_t*>(allocate_block(n * sizeof(mp_limb_t)));
     gmp_product(whole, a, an, b, bn);
     if (!product_holds(a, an, b ? b : a, b ? bn : an, whole, n, team)) ++refailures;
     std::memcpy(r, whole + skip, held * sizeof(mp_limb_t));
-    release_block(reinterpret_cast<double*>(whole), n * sizeof(mp_limb_t));
+    release_block(whole, n * sizeof(mp_limb_t));
     return block;
 }
 
@@ -603,21 +609,16 @@ Product::Product(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::si
         return;
     }
     bytes_ = (an + (b ? bn : an)) * sizeof(mp_limb_t);
-    void* (*allocate)(size_t);
-    mp_get_memory_functions(&allocate, nullptr, nullptr);
-    base_ = static_cast<mp_limb_t*>(allocate(bytes_));
+    base_ = static_cast<mp_limb_t*>(allocate_block(bytes_));
     words_ = base_ + low;
     gmp_product(base_, a, an, b, bn);
 }
 
 Product::~Product() {
-    if (in_scratch_) {
-        Block block;  // its end hands the block back to the engine
-        block.data = reinterpret_cast<double*>(base_);
-        block.bytes = bytes_;
-    } else {
-        release_block(reinterpret_cast<double*>(base_), bytes_);
-    }
+    if (in_scratch_)
+        keep_or_release(reinterpret_cast<double*>(base_), bytes_);
+    else
+        release_block(base_, bytes_);
 }
 
 Shape shape(std::size_t an, std::size_t bn) {
