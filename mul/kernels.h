@@ -22,13 +22,21 @@ struct Twiddles {
     const double* step;
 };
 
+// The R x C array of a transform lies in rows C + ROW_PAD doubles apart:
+// rows a power of two apart would fall in the same few cache sets, and the
+// column pass reads a line from every row. Index i of the sequence (row
+// i / C, column i % C) is at padded(i); the pads hold zeros or residues.
+constexpr std::size_t ROW_PAD = 8;
+inline std::size_t padded(std::size_t i, int column_bits) { return i + (i >> column_bits) * ROW_PAD; }
+
 struct Kernels {
     const char* name;
     // Residues of the b-bit chunks of {a, an}, chunk i = bits [i b, i b + b),
-    // mod primes[q] into out[q][i], q < count, for i in [from, to) (multiples
-    // of 8); chunks past the operand are 0. b <= 192.
+    // mod primes[q] into out[q][padded(i)], q < count, for i in [from, to)
+    // (multiples of 8), rows of 2^column_bits; chunks past the operand are
+    // 0, and so are the pads of the rows it ends. b <= 192.
     void (*load)(double* const* out, const Prime* const* primes, int count, std::size_t from,
-                 std::size_t to, const mp_limb_t* a, std::size_t an, unsigned b);
+                 std::size_t to, int column_bits, const mp_limb_t* a, std::size_t an, unsigned b);
     // The transform of length L = 2^k >= 64 in place, in two passes over
     // the R x C array, each made of independent parts: forward, columns
     // (groups of 8, C / 8 of them) then rows (blocks of 8, R / 8); inverse,
@@ -39,12 +47,14 @@ struct Kernels {
                     bool inverse, std::size_t from_group, std::size_t to_group);
     void (*rows)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch,
                  bool inverse, std::size_t from_block, std::size_t to_block);
-    // a[i] <- a[i] b[i] mod p, i in [from, to) (multiples of 8).
+    // a[i] <- a[i] b[i] mod p, i in [from, to) (multiples of 8), pads and
+    // all: every double there is an integer below 2^53 in magnitude.
     void (*pointwise)(double* a, const double* b, std::size_t from, std::size_t to, const Prime& prime);
-    // Mixed-radix digits of the residues r[q][i], q < np, i in [from, to)
-    // (multiples of 8): r[q][i] becomes y_q in [0, p_q) with the value
-    // y_0 + p_0 (y_1 + p_1 (y_2 + ...)).
-    void (*garner)(double* const* r, int np, const Prime* primes, std::size_t from, std::size_t to);
+    // Mixed-radix digits of the residues r[q][padded(i)], q < np, i in
+    // [from, to) (multiples of 8): each becomes y_q in [0, p_q) with the
+    // value y_0 + p_0 (y_1 + p_1 (y_2 + ...)).
+    void (*garner)(double* const* r, int np, const Prime* primes, std::size_t from, std::size_t to,
+                   int column_bits);
 };
 
 // Doubles of scratch a caller running transform parts of an R x C array

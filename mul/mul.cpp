@@ -269,15 +269,24 @@ void add_shifted(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* s
     }
 }
 
+// The mixed-radix digits the remaindering reads: y[q][padded(i)], q < np.
+struct Digits {
+    double* const* y;
+    int np;
+    const Prime* p;
+    int column_bits;
+};
+
 // Coefficient i, y_0 + p_0 (y_1 + p_1 (...)) from its mixed-radix digits,
 // into x: its n words, n at most eight (P < 2^400).
-int coefficient(double* const* y, int np, const Prime* p, std::size_t i, std::uint64_t* x) {
+int coefficient(const Digits& d, std::size_t i, std::uint64_t* x) {
+    const std::size_t at = padded(i, d.column_bits);
     int n = 1;
-    x[0] = static_cast<std::uint64_t>(y[np - 1][i]);
-    for (int q = np - 2; q >= 0; --q) {
-        u128 carry = static_cast<std::uint64_t>(y[q][i]);
+    x[0] = static_cast<std::uint64_t>(d.y[d.np - 1][at]);
+    for (int q = d.np - 2; q >= 0; --q) {
+        u128 carry = static_cast<std::uint64_t>(d.y[q][at]);
         for (int l = 0; l < n; ++l) {
-            const u128 t = static_cast<u128>(x[l]) * p[q].p + carry;
+            const u128 t = static_cast<u128>(x[l]) * d.p[q].p + carry;
             x[l] = static_cast<std::uint64_t>(t);
             carry = t >> 64;
         }
@@ -293,11 +302,11 @@ int coefficient(double* const* y, int np, const Prime* p, std::size_t i, std::ui
 // (i b / 64) + 10 up is written then (the sum zeroed as it grows; a carry
 // into a fresh word stops there).
 void accumulate(mp_limb_t* r, std::size_t base, std::size_t lo, std::size_t hi, mp_limb_t* spill,
-                double* const* y, int np, const Prime* p, unsigned b, std::size_t from, std::size_t to) {
+                const Digits& digits, unsigned b, std::size_t from, std::size_t to) {
     std::size_t zeroed = lo - base;
     for (std::size_t i = from; i < to; ++i) {
         std::uint64_t x[MAX_PRIMES + 1];
-        const int n = coefficient(y, np, p, i, x);
+        const int n = coefficient(digits, i, x);
         const std::size_t bit = i * b;
         add_shifted(r, hi - base, zeroed, spill, bit / 64 - base, x, n, bit % 64);
     }
@@ -310,8 +319,8 @@ void accumulate(mp_limb_t* r, std::size_t base, std::size_t lo, std::size_t hi, 
 // with them (a word below a coefficient's first word is final), the final
 // words below skip joined to `dropped`, the window's words from skip up
 // added to r last.
-void accumulate_top(mp_limb_t* r, std::size_t n, std::size_t skip, Dropped& dropped, double* const* y, int np,
-                    const Prime* p, unsigned b, std::size_t coefficients) {
+void accumulate_top(mp_limb_t* r, std::size_t n, std::size_t skip, Dropped& dropped, const Digits& digits,
+                    unsigned b, std::size_t coefficients) {
     // Writes stay below SLIDE + 3 + 10 words: a coefficient starts at most
     // three words above the one before (b <= 192). SLIDE words are a check block.
     constexpr std::size_t WINDOW = 64, SLIDE = 32;
@@ -332,11 +341,11 @@ void accumulate_top(mp_limb_t* r, std::size_t n, std::size_t skip, Dropped& drop
         const std::size_t bit = i * b, o = bit / 64;
         while (o - start >= SLIDE) drop(SLIDE);
         std::uint64_t x[MAX_PRIMES + 1];
-        const int words = coefficient(y, np, p, i, x);
+        const int words = coefficient(digits, i, x);
         add_shifted(window, WINDOW, zeroed, spill, o - start, x, words, bit % 64);
     }
     drop(skip - start);
-    accumulate(r, skip, skip, n, spill, y, np, p, b, i, coefficients);
+    accumulate(r, skip, skip, n, spill, digits, b, i, coefficients);
     if (zeroed > 0) mpn_add(r, r, static_cast<mp_size_t>(n - skip), window, static_cast<mp_size_t>(zeroed));
 }
 
@@ -367,12 +376,13 @@ int other_transforms(const Plan& plan, bool square, int threads) {
     return paired_primes(plan, threads) > 0 ? threads : 1;
 }
 
-// The scratch block: [front | residues, np L | others | buffers]. A product
-// kept in the block has its `held` top words at the front, from word 0 on;
-// on one thread they run on into the first prime's residues, which the
-// remaindering reads ahead of its writes (see accumulate): the front is
-// then held - coefficients + 10 words (b >= 64: coefficient i starts at
-// word i b / 64 >= i). The other operand's transforms go in the front where
+// The scratch block: [front | residues, np arrays | others | buffers], an
+// array R (C + ROW_PAD) doubles. A product kept in the block has its `held`
+// top words at the front, from word 0 on; on one thread they run on into
+// the first prime's residues, which the remaindering reads ahead of its
+// writes (see accumulate): the front is then held - coefficients + 10 words
+// (b >= 64: coefficient i starts at word i b / 64 >= i, and its digit lies
+// at padded(i) >= i). The other operand's transforms go in the front where
 // they fit (it is free until the remaindering), else after the residues.
 struct Layout {
     std::size_t front, residues, others, buffers, doubles;
@@ -380,15 +390,16 @@ struct Layout {
 
 Layout layout(const Plan& plan, bool square, int threads, std::size_t an, std::size_t bn, std::size_t held) {
     const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
+    const std::size_t array = R * (C + ROW_PAD);
     const std::size_t coefficients = chunks(an, plan.b) + chunks(bn, plan.b) - 1;
     std::size_t front = held;
     if (held > 0 && threads == 1 && plan.b >= 64) front = held + 10 - std::min(coefficients, held + 10);
-    const std::size_t other_doubles = other_transforms(plan, square, threads) * L;
+    const std::size_t other_doubles = other_transforms(plan, square, threads) * array;
     Layout at{};
     at.front = front;
     at.residues = front;
-    at.others = other_doubles <= front ? 0 : front + plan.np * L;
-    at.buffers = front + plan.np * L + (other_doubles <= front ? 0 : other_doubles);
+    at.others = other_doubles <= front ? 0 : front + plan.np * array;
+    at.buffers = front + plan.np * array + (other_doubles <= front ? 0 : other_doubles);
     at.doubles = std::max(at.buffers + threads * kernel_scratch_doubles(R, C), held);
     return at;
 }
@@ -412,6 +423,8 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
     const Kernels& kern = kernels();
     const Prime* p = primes();
     const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
+    const std::size_t array = R * (C + ROW_PAD);
+    const int column_bits = plan.k - plan.k / 2;
     const std::size_t per_thread = kernel_scratch_doubles(R, C);
     const Layout place = layout(plan, square, threads, an, bn, r ? 0 : an + bn - skip);
     Block block(place.doubles);
@@ -419,7 +432,7 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
     double* residues[MAX_PRIMES];
     const Prime* prime_list[MAX_PRIMES];
     for (int q = 0; q < plan.np; ++q) {
-        residues[q] = block.data + place.residues + q * L;
+        residues[q] = block.data + place.residues + q * array;
         prime_list[q] = &p[q];
     }
     const int own_others = other_transforms(plan, square, threads);
@@ -427,7 +440,7 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
     double* others = block.data + place.others;
     double* buffers = block.data + place.buffers;
     double* other_residues[MAX_PRIMES];
-    for (int q = 0; q < plan.np; ++q) other_residues[q] = others + (whole ? q * L : 0);
+    for (int q = 0; q < plan.np; ++q) other_residues[q] = others + (whole ? q * array : 0);
 
     // Coefficients of the product in parts whose words start where their
     // first bit is, so that parts summed side by side write apart.
@@ -438,7 +451,7 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
     Team team(threads);
     team.run([&](int t, int size) {
         double* scratch = buffers + t * per_thread;
-        double* other = others + (own_others > 1 && !whole ? t * L : 0);
+        double* other = others + (own_others > 1 && !whole ? t * array : 0);
         const int paired = paired_primes(plan, size);
         const auto range = [&](std::size_t count, std::size_t unit, auto pass) {
             pass(share_start(count, t, size, unit), t + 1 == size ? count : share_start(count, t + 1, size, unit));
@@ -454,14 +467,15 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
             my_others[count] = other_residues[q];
             my_primes[count] = &p[q];
         }
-        kern.load(mine, my_primes, count, 0, L, a, an, plan.b);
-        if (whole) kern.load(my_others, my_primes, count, 0, L, b, bn, plan.b);
+        kern.load(mine, my_primes, count, 0, L, column_bits, a, an, plan.b);
+        if (whole) kern.load(my_others, my_primes, count, 0, L, column_bits, b, bn, plan.b);
         if (paired < plan.np)
             range(L, 8, [&](std::size_t from, std::size_t to) {
-                kern.load(residues + paired, prime_list + paired, plan.np - paired, from, to, a, an, plan.b);
+                kern.load(residues + paired, prime_list + paired, plan.np - paired, from, to, column_bits, a, an,
+                          plan.b);
                 if (whole)
-                    kern.load(other_residues + paired, prime_list + paired, plan.np - paired, from, to, b, bn,
-                              plan.b);
+                    kern.load(other_residues + paired, prime_list + paired, plan.np - paired, from, to, column_bits,
+                              b, bn, plan.b);
             });
         for (int q = t; q < paired; q += size) {
             const Twiddles forward = twiddles(q, plan.k, false), inverse = twiddles(q, plan.k, true);
@@ -476,11 +490,11 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
                 if (whole)
                     other = other_residues[q];
                 else
-                    kern.load(&other, &prime_list[q], 1, 0, L, b, bn, plan.b);
+                    kern.load(&other, &prime_list[q], 1, 0, L, column_bits, b, bn, plan.b);
                 transform(other, forward, false);
                 factor = other;
             }
-            kern.pointwise(residues[q], factor, 0, L, p[q]);
+            kern.pointwise(residues[q], factor, 0, array, p[q]);
             transform(residues[q], inverse, true);
         }
         team.barrier();
@@ -499,13 +513,15 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
             if (!square) {
                 double* shared = other_residues[q];
                 if (!whole) {
-                    range(L, 8, [&](std::size_t from, std::size_t to) { kern.load(&shared, &prime_list[q], 1, from, to, b, bn, plan.b); });
+                    range(L, 8, [&](std::size_t from, std::size_t to) {
+                        kern.load(&shared, &prime_list[q], 1, from, to, column_bits, b, bn, plan.b);
+                    });
                     team.barrier();
                 }
                 transform(shared, forward, false);
                 factor = shared;
             }
-            range(L, 8, [&](std::size_t from, std::size_t to) { kern.pointwise(residues[q], factor, from, to, p[q]); });
+            range(array, 8, [&](std::size_t from, std::size_t to) { kern.pointwise(residues[q], factor, from, to, p[q]); });
             team.barrier();
             transform(residues[q], inverse, true);
         }
@@ -515,11 +531,12 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
         const std::size_t lo = std::min(n, first * plan.b / 64),
                           hi = t + 1 == size ? n : std::min(n, last * plan.b / 64);
         word[t + 1] = hi;
-        kern.garner(residues, plan.np, p, first, std::min((last + 7) / 8 * 8, L));
+        kern.garner(residues, plan.np, p, first, std::min((last + 7) / 8 * 8, L), column_bits);
+        const Digits digits{residues, plan.np, p, column_bits};
         if (skip > 0)
-            accumulate_top(r, n, skip, *dropped, residues, plan.np, p, plan.b, coefficients);
+            accumulate_top(r, n, skip, *dropped, digits, plan.b, coefficients);
         else
-            accumulate(r, 0, lo, hi, &spill[16 * t], residues, plan.np, p, plan.b, first, last);
+            accumulate(r, 0, lo, hi, &spill[16 * t], digits, plan.b, first, last);
     });
     for (int t = 1; t < threads; ++t) {
         const std::size_t at = word[t];

@@ -146,18 +146,18 @@ void copy_rows(double* to, const double* from, std::size_t rows, std::size_t to_
         for (int v = 0; v < W; v += V::lanes) V::store(to + r * to_stride + v, V::load(from + r * from_stride + v));
 }
 
-// `groups` adjacent column groups of the R x C array from `column` on, into
-// buffers of R rows of 8 lanes one after the other (back: the reverse), a
-// row's lines together.
-void copy_groups(double* buf, double* column, std::size_t R, std::size_t C, std::size_t groups, bool back) {
+// `groups` adjacent column groups of the R x C array (rows S apart) from
+// `column` on, into buffers of R rows of 8 lanes one after the other (back:
+// the reverse), a row's lines together.
+void copy_groups(double* buf, double* column, std::size_t R, std::size_t S, std::size_t groups, bool back) {
     constexpr std::size_t AHEAD = 16;
     for (std::size_t r = 0; r < R; ++r) {
-        double* row = column + r * C;
+        double* row = column + r * S;
         if (r + AHEAD < R) {
             if (back)
-                __builtin_prefetch(row + AHEAD * C, 1);
+                __builtin_prefetch(row + AHEAD * S, 1);
             else
-                __builtin_prefetch(row + AHEAD * C, 0);
+                __builtin_prefetch(row + AHEAD * S, 0);
         }
         for (std::size_t h = 0; h < groups; ++h) {
             double* b = buf + h * W * R + W * r;
@@ -178,7 +178,7 @@ void copy_groups(double* buf, double* column, std::size_t R, std::size_t C, std:
 void columns(double* data, const Twiddles& tw, const Prime& prime, double* scratch, bool inverse,
              std::size_t from, std::size_t to) {
     const Mod m(prime);
-    const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R;
+    const std::size_t R = std::size_t{1} << tw.row_bits, C = (std::size_t{1} << tw.k) / R, S = C + ROW_PAD;
     double* buf = scratch;
     double* t = scratch + W * (2 * R > C ? 2 * R : C);
     for (std::size_t j = 0; j < R; ++j) {
@@ -197,7 +197,7 @@ void columns(double* data, const Twiddles& tw, const Prime& prime, double* scrat
     for (std::size_t g = from; g < to; g += 2) {
         double* column = data + W * g;
         const std::size_t groups = g + 1 < to ? 2 : 1;
-        copy_groups(buf, column, R, C, groups, false);
+        copy_groups(buf, column, R, S, groups, false);
         for (std::size_t h = 0; h < groups; ++h) {
             double* b = buf + h * W * R;
             if (inverse) {
@@ -208,28 +208,29 @@ void columns(double* data, const Twiddles& tw, const Prime& prime, double* scrat
                 twiddle(b, t, tw.step, R, m);
             }
         }
-        copy_groups(buf, column, R, C, groups, true);
+        copy_groups(buf, column, R, S, groups, true);
     }
 }
 
 // Row blocks [from, to) (block b: rows 8b to 8b + 7): forward, the block
 // transposed into C rows of 8 lanes, a decimation-in-frequency pass, stored
-// as it is; inverse, the reverse.
+// as it is from the block's start (over the pads of its first rows: the
+// rest of the block keeps what it held); inverse, the reverse.
 void rows(double* data, const Twiddles& tw, const Prime& prime, double* scratch, bool inverse,
           std::size_t from, std::size_t to) {
     const Mod m(prime);
-    const std::size_t C = std::size_t{1} << (tw.k - tw.row_bits);
+    const std::size_t C = std::size_t{1} << (tw.k - tw.row_bits), S = C + ROW_PAD;
     double* buf = scratch;
     for (std::size_t b = from; b < to; ++b) {
-        double* block = data + W * b * C;
+        double* block = data + W * b * S;
         if (inverse) {
             copy_rows(buf, block, C, W, W);
             dit(buf, C, prime.w_inv, m);
             for (std::size_t c = 0; c < C; ++c)
-                for (int i = 0; i < W; ++i) block[i * C + c] = buf[W * c + i];
+                for (int i = 0; i < W; ++i) block[i * S + c] = buf[W * c + i];
         } else {
             for (std::size_t c = 0; c < C; ++c)
-                for (int i = 0; i < W; ++i) buf[W * c + i] = block[i * C + c];
+                for (int i = 0; i < W; ++i) buf[W * c + i] = block[i * S + c];
             dif(buf, C, prime.w_fwd, m);
             copy_rows(block, buf, C, W, W);
         }
@@ -259,12 +260,17 @@ inline std::uint64_t bits_inside(const mp_limb_t* a, std::size_t offset, std::ui
     return ((a[w] >> s) | ((a[w + 1] << 1) << (63 - s))) & mask;
 }
 
+inline void zero_group(double* at) {
+    for (int v = 0; v < W; v += V::lanes) V::store(at + v, V::set1(0.0));
+}
+
 // Chunk i is sum_k piece_k 2^(48 k), pieces of at most 48 bits, so below
 // 2^48 < p: its residue is piece_0 + sum_k piece_k (2^(48 k) mod p), each
 // product below 2^48 p/2 < p^2, the sum below 4p before its reduction. The
 // pieces of eight chunks are cut once for all the primes.
 void load(double* const* out, const Prime* const* primes, int count, std::size_t from, std::size_t to,
-          const mp_limb_t* a, std::size_t an, unsigned b) {
+          int column_bits, const mp_limb_t* a, std::size_t an, unsigned b) {
+    const std::size_t row_end = (std::size_t{1} << column_bits) - 1;
     const std::size_t chunks = (an * 64 + b - 1) / b;
     const unsigned pieces = (b + 47) / 48, last = b - 48 * (pieces - 1);
     const std::uint64_t full = (std::uint64_t{1} << 48) - 1, top = (std::uint64_t{1} << last) - 1;
@@ -291,26 +297,33 @@ void load(double* const* out, const Prime* const* primes, int count, std::size_t
                 V sum = V::load(piece[0] + v);
                 for (unsigned k = 1; k < pieces; ++k)
                     sum = V::add(sum, m.mulmod(V::load(piece[k] + v), V::set1(primes[q]->pow48[k])));
-                V::store(out[q] + i + v, m.reduce(sum));
+                V::store(out[q] + padded(i, column_bits) + v, m.reduce(sum));
             }
         }
+        if (((i + W) & row_end) == 0)
+            for (int q = 0; q < count; ++q) zero_group(out[q] + padded(i, column_bits) + W);
     }
-    for (int q = 0; q < count; ++q)
-        for (std::size_t j = i; j < to; ++j) out[q][j] = 0.0;
+    for (; i < to; i += W)
+        for (int q = 0; q < count; ++q) {
+            double* at = out[q] + padded(i, column_bits);
+            zero_group(at);
+            if (((i + W) & row_end) == 0) zero_group(at + W);
+        }
 }
 
 // y_q = (...((r_q - y_0) / p_0 - y_1) / p_1 ... - y_{q-1}) / p_{q-1} mod p_q:
 // each difference, below 2^51, is reduced before its product by the signed
 // inverse (|.| <= p/2), and the last residue moved into [0, p_q).
-void garner(double* const* r, int np, const Prime* primes, std::size_t from, std::size_t to) {
+void garner(double* const* r, int np, const Prime* primes, std::size_t from, std::size_t to, int column_bits) {
     for (std::size_t i = from; i < to; i += V::lanes) {
+        const std::size_t at = padded(i, column_bits);  // lanes never straddle a row
         V y[MAX_PRIMES];
         for (int q = 0; q < np; ++q) {
             const Mod m(primes[q]);
-            V t = V::load(r[q] + i);
+            V t = V::load(r[q] + at);
             for (int j = 0; j < q; ++j) t = m.mulmod(m.reduce(V::sub(t, y[j])), V::set1(primes[q].inv_below[j]));
             y[q] = V::add_if_negative(t, m.p);
-            V::store(r[q] + i, y[q]);
+            V::store(r[q] + at, y[q]);
         }
     }
 }
