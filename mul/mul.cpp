@@ -227,29 +227,10 @@ Twiddles twiddles(int q, int k, bool inverse) {
 // go to spill (16 words), so that parts of the product summed side by side
 // never write the same word. Words from `zeroed` up are not yet part of the
 // sum (they may hold anything): each is zeroed as the sum first reaches it.
+// (add_coefficient has the common case, far from hi, in registers.)
 void add_shifted(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* spill, std::size_t o,
                  const std::uint64_t* x, int n, unsigned s) {
     for (const std::size_t reach = std::min(hi, o + n + 1); zeroed < reach;) r[zeroed++] = 0;
-    if (o + n + 1 < hi) {  // all inside: the common case, without the spill's test
-        std::uint64_t previous = 0;
-        unsigned char carry = 0;
-        std::size_t w = o;
-        for (int l = 0; l <= n; ++l, ++w) {
-            const std::uint64_t word = l < n ? x[l] : 0;
-            const std::uint64_t shifted = s ? (word << s) | (previous >> (64 - s)) : word;
-            previous = word;
-            const u128 sum = static_cast<u128>(r[w]) + shifted + carry;
-            r[w] = static_cast<std::uint64_t>(sum);
-            carry = static_cast<unsigned char>(sum >> 64);
-        }
-        for (; carry && w < hi; ++w) {
-            if (w == zeroed) r[zeroed++] = 0;
-            carry = ++r[w] == 0;
-        }
-        // A carry that ran to hi goes on in the spill.
-        for (std::size_t i = 0; carry; ++i) carry = ++spill[i] == 0;
-        return;
-    }
     std::uint64_t carry = 0, previous = 0;
     std::size_t w = o;
     for (int l = 0; l <= n; ++l, ++w) {
@@ -277,23 +258,77 @@ struct Digits {
     int column_bits;
 };
 
+// Words of a coefficient below P < 2^(50 np).
+constexpr int coefficient_words(int np) { return (50 * np + 63) / 64; }
+
 // Coefficient i, y_0 + p_0 (y_1 + p_1 (...)) from its mixed-radix digits,
-// into x: its n words, n at most eight (P < 2^400).
-int coefficient(const Digits& d, std::size_t i, std::uint64_t* x) {
+// into x[0, coefficient_words(NP)), the top words perhaps zero. Every width
+// is fixed, so that x stays in registers.
+template <int NP>
+inline void coefficient(const Digits& d, std::size_t i, std::uint64_t* x) {
+    constexpr int WORDS = coefficient_words(NP);
     const std::size_t at = padded(i, d.column_bits);
-    int n = 1;
-    x[0] = static_cast<std::uint64_t>(d.y[d.np - 1][at]);
-    for (int q = d.np - 2; q >= 0; --q) {
-        u128 carry = static_cast<std::uint64_t>(d.y[q][at]);
+    // Digits lie in [0, p): through a signed conversion, without the
+    // unsigned one's test for 2^63.
+    const auto digit = [&](int q) { return static_cast<std::uint64_t>(static_cast<std::int64_t>(d.y[q][at])); };
+    x[0] = digit(NP - 1);
+    for (int l = 1; l < WORDS; ++l) x[l] = 0;
+#pragma GCC unroll 8
+    for (int q = NP - 2; q >= 0; --q) {
+        const int n = coefficient_words(NP - 1 - q);  // the value so far is below 2^(50 (NP - 1 - q))
+        const std::uint64_t p = d.p[q].p;
+        u128 carry = digit(q);
+#pragma GCC unroll 8
         for (int l = 0; l < n; ++l) {
-            const u128 t = static_cast<u128>(x[l]) * d.p[q].p + carry;
+            const u128 t = static_cast<u128>(x[l]) * p + carry;
             x[l] = static_cast<std::uint64_t>(t);
             carry = t >> 64;
         }
-        if (carry) x[n++] = static_cast<std::uint64_t>(carry);
+        if (n < WORDS) x[n] = static_cast<std::uint64_t>(carry);
     }
-    while (n > 1 && x[n - 1] == 0) --n;
-    return n;
+}
+
+// Coefficient i added at word o, bit s, of {r, hi}, as add_shifted does.
+template <int NP>
+void add_coefficient(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* spill, std::size_t o,
+                     const Digits& d, std::size_t i, unsigned s) {
+    constexpr int WORDS = coefficient_words(NP);
+    std::uint64_t x[WORDS];
+    coefficient<NP>(d, i, x);
+    if (o + WORDS + 1 >= hi) {
+        add_shifted(r, hi, zeroed, spill, o, x, WORDS, s);
+        return;
+    }
+    // All inside: the common case, in registers.
+    while (zeroed < o + WORDS + 1) r[zeroed++] = 0;
+    unsigned char carry = 0;
+    std::uint64_t previous = 0;
+#pragma GCC unroll 8
+    for (int l = 0; l <= WORDS; ++l) {
+        const std::uint64_t word = l < WORDS ? x[l] : 0;
+        // (word << s) | (previous >> (64 - s)), without a shift by 64
+        const std::uint64_t shifted = (word << s) | ((previous >> 1) >> (63 - s));
+        previous = word;
+        const u128 sum = static_cast<u128>(r[o + l]) + shifted + carry;
+        r[o + l] = static_cast<std::uint64_t>(sum);
+        carry = static_cast<unsigned char>(sum >> 64);
+    }
+    std::size_t w = o + WORDS + 1;
+    for (; carry && w < hi; ++w) {
+        if (w == zeroed) r[zeroed++] = 0;
+        carry = ++r[w] == 0;
+    }
+    for (std::size_t k = 0; carry; ++k) carry = ++spill[k] == 0;
+}
+
+using CoefficientAdder = void (*)(mp_limb_t*, std::size_t, std::size_t&, mp_limb_t*, std::size_t, const Digits&,
+                                  std::size_t, unsigned);
+
+CoefficientAdder coefficient_adder(int np) {
+    static constexpr CoefficientAdder adders[MAX_PRIMES + 1] = {
+        nullptr,           nullptr,           add_coefficient<2>, add_coefficient<3>, add_coefficient<4>,
+        add_coefficient<5>, add_coefficient<6>, add_coefficient<7>, add_coefficient<8>};
+    return adders[np];
 }
 
 // The product's words [lo, hi) from the mixed-radix digits of coefficients
@@ -304,11 +339,10 @@ int coefficient(const Digits& d, std::size_t i, std::uint64_t* x) {
 void accumulate(mp_limb_t* r, std::size_t base, std::size_t lo, std::size_t hi, mp_limb_t* spill,
                 const Digits& digits, unsigned b, std::size_t from, std::size_t to) {
     std::size_t zeroed = lo - base;
+    const CoefficientAdder add = coefficient_adder(digits.np);
     for (std::size_t i = from; i < to; ++i) {
-        std::uint64_t x[MAX_PRIMES + 1];
-        const int n = coefficient(digits, i, x);
         const std::size_t bit = i * b;
-        add_shifted(r, hi - base, zeroed, spill, bit / 64 - base, x, n, bit % 64);
+        add(r, hi - base, zeroed, spill, bit / 64 - base, digits, i, bit % 64);
     }
     if (zeroed < hi - base) std::memset(r + zeroed, 0, (hi - base - zeroed) * sizeof(mp_limb_t));
 }
@@ -336,13 +370,12 @@ void accumulate_top(mp_limb_t* r, std::size_t n, std::size_t skip, Dropped& drop
         zeroed -= words;
         start += words;
     };
+    const CoefficientAdder add = coefficient_adder(digits.np);
     std::size_t i = 0;
     for (; i < coefficients && i * b / 64 < skip; ++i) {
         const std::size_t bit = i * b, o = bit / 64;
         while (o - start >= SLIDE) drop(SLIDE);
-        std::uint64_t x[MAX_PRIMES + 1];
-        const int words = coefficient(digits, i, x);
-        add_shifted(window, WINDOW, zeroed, spill, o - start, x, words, bit % 64);
+        add(window, WINDOW, zeroed, spill, o - start, digits, i, bit % 64);
     }
     drop(skip - start);
     accumulate(r, skip, skip, n, spill, digits, b, i, coefficients);
