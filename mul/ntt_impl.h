@@ -11,7 +11,7 @@
 //    integer of magnitude at most p/2 + 1, is formed exactly by one fused
 //    multiply-add.
 //    The inputs reduced here: sums and differences of two residues (< 2p),
-//    the loading's sums (< 4p), the remaindering's differences (< 2^51 < 4p).
+//    the loading's sums (< 4p).
 //  - mulmod(a, b), |a b| < 2p^2 < 2^101: h = a b rounded (an integer), l =
 //    a b - h exactly (fused multiply-add: the error of a rounded product is
 //    representable), |l| <= half an ulp of h <= 2^47. q, the integer nearest
@@ -312,8 +312,9 @@ void load(double* const* out, const Prime* const* primes, int count, std::size_t
 }
 
 // y_q = (...((r_q - y_0) / p_0 - y_1) / p_1 ... - y_{q-1}) / p_{q-1} mod p_q:
-// each difference, below 2^51, is reduced before its product by the signed
-// inverse (|.| <= p/2), and the last residue moved into [0, p_q).
+// each difference, of magnitude below p_q + 2^50 < 3 p_q, goes straight into
+// its product by the signed inverse (|.| <= p_q / 2), within mulmod's bound;
+// the last residue is moved into [0, p_q).
 void garner(double* const* r, int np, const Prime* primes, std::size_t from, std::size_t to, int column_bits) {
     for (std::size_t i = from; i < to; i += V::lanes) {
         const std::size_t at = padded(i, column_bits);  // lanes never straddle a row
@@ -321,7 +322,7 @@ void garner(double* const* r, int np, const Prime* primes, std::size_t from, std
         for (int q = 0; q < np; ++q) {
             const Mod m(primes[q]);
             V t = V::load(r[q] + at);
-            for (int j = 0; j < q; ++j) t = m.mulmod(m.reduce(V::sub(t, y[j])), V::set1(primes[q].inv_below[j]));
+            for (int j = 0; j < q; ++j) t = m.mulmod(V::sub(t, y[j]), V::set1(primes[q].inv_below[j]));
             y[q] = V::add_if_negative(t, m.p);
             V::store(r[q] + at, y[q]);
         }
