@@ -113,6 +113,36 @@ void mul(mpz_t r, const mpz_t a, const mpz_t b) {
     mpz_limbs_finish(r, negative ? -static_cast<mp_size_t>(size) : static_cast<mp_size_t>(size));
 }
 
+void mul_pair(mpz_t r1, const mpz_t a1, mpz_t r2, const mpz_t a2, const mpz_t b,
+              const std::function<void()>& between) {
+    const std::size_t a1n = mpz_size(a1), a2n = mpz_size(a2), bn = mpz_size(b);
+    if (!engine_in_use() || a1n == 0 || a2n == 0 || bn == 0 || !mul::pairs(a1n, a2n, bn)) {
+        mul(r1, a1, b);
+        if (between) between();
+        mul(r2, a2, b);
+        return;
+    }
+    // Into numbers of their own (r2 may be b), then exchanged.
+    mpz_t t1, t2;
+    mpz_init(t1);
+    mpz_init(t2);
+    mul::mul_pair(mpz_limbs_write(t1, static_cast<mp_size_t>(a1n + bn)), mpz_limbs_read(a1), a1n,
+                  mpz_limbs_write(t2, static_cast<mp_size_t>(a2n + bn)), mpz_limbs_read(a2), a2n, mpz_limbs_read(b),
+                  bn, threads_here());
+    const auto finish = [&](mpz_t t, std::size_t size, const mpz_t a) {
+        while (size > 0 && mpz_limbs_read(t)[size - 1] == 0) --size;
+        const bool negative = (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0);
+        mpz_limbs_finish(t, negative ? -static_cast<mp_size_t>(size) : static_cast<mp_size_t>(size));
+    };
+    finish(t1, a1n + bn, a1);
+    finish(t2, a2n + bn, a2);
+    mpz_swap(r1, t1);
+    mpz_swap(r2, t2);
+    mpz_clear(t1);
+    mpz_clear(t2);
+    if (between) between();
+}
+
 std::size_t out_str(std::FILE* stream, const mpf_t x, std::size_t count) {
     if (!engine_in_use()) return mpf_out_str(stream, 10, count, x);
     const std::string text = decimal::float_text(x, count, engine_threads);

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace products {
@@ -45,6 +46,12 @@ void mul(mpf_t r, const mpf_t a, const mpf_t b);
 
 // r <- a b, as mpz_mul. r may be a or b.
 void mul(mpz_t r, const mpz_t a, const mpz_t b);
+
+// r1 <- a1 b, then between(), then r2 <- a2 b, as mul does each; where the
+// engine makes the two as a pair (b's transform made once), both products
+// and then between(). r1 is not b.
+void mul_pair(mpz_t r1, const mpz_t a1, mpz_t r2, const mpz_t a2, const mpz_t b,
+              const std::function<void()>& between = {});
 
 // Writes what mpf_out_str(stream, 10, count, x) writes, in one write where
 // the engine is in use; the number of characters, 0 on a write error.

@@ -146,6 +146,15 @@ struct Plan {
 
 std::size_t chunks(std::size_t limbs, unsigned b) { return (limbs * 64 + b - 1) / b; }
 
+// The work of `transforms` transforms and `products` remainderings by a
+// plan. Units: one butterfly per coefficient and level; the remaindering
+// about np^2 / 2 products and a few words' work. A team shares every
+// prime's work evenly (see transform_products).
+double plan_cost(const Plan& plan, double transforms, int products) {
+    const double L = std::ldexp(1.0, plan.k), np = plan.np;
+    return L * (np * transforms * (plan.k + 2) + products * (0.5 * np * np + 3.0 * np));
+}
+
 // The cheapest plan that is exact. A coefficient of the product of chunk
 // sequences of lengths na, nb is a sum of min(na, nb) products of two chunks
 // below 2^b, so below min(na, nb) 2^(2b); the remaindering recovers it
@@ -157,7 +166,7 @@ Plan choose_plan(std::size_t an, std::size_t bn, bool square) {
     const Prime* p = primes();
     double log2_P[MAX_PRIMES + 1] = {0};
     for (int q = 0; q < MAX_PRIMES; ++q) log2_P[q + 1] = log2_P[q] + std::log2(static_cast<double>(p[q].p));
-    const double transforms = square ? 2 : 3;
+    const int transforms = square ? 2 : 3;
     Plan best{0, 0, 0};
     double best_cost = 0;
     for (int k = MIN_K; k <= MAX_K; ++k) {
@@ -170,10 +179,7 @@ Plan choose_plan(std::size_t an, std::size_t bn, bool square) {
             const double shorter = static_cast<double>(std::min(chunks(an, b), chunks(bn, b)));
             // 2^-20 of a bit covers the rounding of the logarithms.
             if (std::log2(shorter) + 2.0 * b > log2_P[np] - 0x1p-20) continue;
-            // Units: one butterfly per coefficient and level; the
-            // remaindering about np^2 / 2 products and a few words' work.
-            // A team shares every prime's work evenly (see transform_product).
-            const double cost = static_cast<double>(L) * (np * transforms * (k + 2) + 0.5 * np * np + 3.0 * np);
+            const double cost = plan_cost({np, b, k}, transforms, 1);
             if (best.np == 0 || cost < best_cost) {
                 best = {np, b, k};
                 best_cost = cost;
@@ -401,6 +407,10 @@ int paired_primes(const Plan& plan, int size) { return plan.k >= INNER_K ? 0 : p
 // once a prime: the cutting costs about as much as a short transform.
 constexpr int WHOLE_K = 16;
 
+// Two products with an operand in common share its transform up to
+// transforms of 2^PAIR_MAX_K: both products' residues are held at once.
+constexpr int PAIR_MAX_K = 18;
+
 // The other operand's transforms kept at once: one per prime (short
 // products), one per thread (primes taken a thread each), or one.
 int other_transforms(const Plan& plan, bool square, int threads) {
@@ -409,8 +419,8 @@ int other_transforms(const Plan& plan, bool square, int threads) {
     return paired_primes(plan, threads) > 0 ? threads : 1;
 }
 
-// The scratch block: [front | residues, np arrays | others | buffers], an
-// array R (C + ROW_PAD) doubles. A product kept in the block has its `held`
+// The scratch block: [front | residues, np arrays a product | others |
+// buffers], an array R (C + ROW_PAD) doubles. A product kept in the block has its `held`
 // top words at the front, from word 0 on; on one thread they run on into
 // the first prime's residues, which the remaindering reads ahead of its
 // writes (see accumulate): the front is then held - coefficients + 10 words
@@ -421,9 +431,10 @@ struct Layout {
     std::size_t front, residues, others, buffers, doubles;
 };
 
-Layout layout(const Plan& plan, bool square, int threads, std::size_t an, std::size_t bn, std::size_t held) {
+Layout layout(const Plan& plan, bool square, int threads, int products, std::size_t an, std::size_t bn,
+              std::size_t held) {
     const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
-    const std::size_t array = R * (C + ROW_PAD);
+    const std::size_t array = R * (C + ROW_PAD), residues = products * plan.np * array;
     const std::size_t coefficients = chunks(an, plan.b) + chunks(bn, plan.b) - 1;
     std::size_t front = held;
     if (held > 0 && threads == 1 && plan.b >= 64) front = held + 10 - std::min(coefficients, held + 10);
@@ -431,27 +442,39 @@ Layout layout(const Plan& plan, bool square, int threads, std::size_t an, std::s
     Layout at{};
     at.front = front;
     at.residues = front;
-    at.others = other_doubles <= front ? 0 : front + plan.np * array;
-    at.buffers = front + plan.np * array + (other_doubles <= front ? 0 : other_doubles);
+    at.others = other_doubles <= front ? 0 : front + residues;
+    at.buffers = front + residues + (other_doubles <= front ? 0 : other_doubles);
     at.doubles = std::max(at.buffers + threads * kernel_scratch_doubles(R, C), held);
     return at;
 }
 
 // Doubles of scratch for a product into a buffer of the caller's: the
 // residues, the other operand's transforms, each thread's buffers.
-std::size_t scratch_doubles(const Plan& plan, bool square, int threads) {
-    return layout(plan, square, threads, 0, 0, 0).doubles;
+std::size_t scratch_doubles(const Plan& plan, bool square, int threads, int products = 1) {
+    return layout(plan, square, threads, products, 0, 0, 0).doubles;
 }
 
-// The transform's product into {r, an + bn}, or where r is null into the
-// front of the block it returns; b null for a square. On one thread, with
-// r null, only the words from `skip` up (skip <= an + bn - 64) are kept,
-// from word 0 of the block on, and the words below go to `dropped`.
-Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
-                        int threads, std::size_t skip, Dropped* dropped) {
+// One of the products a transform makes: {r, an + bn} <- {a, an} {b, bn},
+// b the operand they all share.
+struct Factor {
+    mp_limb_t* r;
+    const mp_limb_t* a;
+    std::size_t an;
+};
+
+// The transform's products of f[j].a, j < count (1 or 2), by b, into f[j].r
+// (or, where f[0].r is null and count is 1, into the front of the block it
+// returns); b's transform is made once for them all. b null: the square of
+// f[0].a. On one thread, with r null, only the words from `skip` up (skip
+// <= an + bn - 64) are kept, from word 0 of the block on, and the words
+// below go to `dropped`.
+Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::size_t bn, int threads,
+                         std::size_t skip, Dropped* dropped) {
     const bool square = b == nullptr;
-    if (square) bn = an;
-    const Plan plan = choose_plan(an, bn, square);
+    if (square) bn = f[0].an;
+    std::size_t longest = 0;
+    for (int j = 0; j < count; ++j) longest = std::max(longest, f[j].an);
+    const Plan plan = choose_plan(longest, bn, square);  // exact for each of them too
     threads = useful_threads(threads, plan);
     const Kernels& kern = kernels();
     const Prime* p = primes();
@@ -459,13 +482,13 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
     const std::size_t array = R * (C + ROW_PAD);
     const int column_bits = plan.k - plan.k / 2;
     const std::size_t per_thread = kernel_scratch_doubles(R, C);
-    const Layout place = layout(plan, square, threads, an, bn, r ? 0 : an + bn - skip);
+    const Layout place = layout(plan, square, threads, count, f[0].an, bn, f[0].r ? 0 : f[0].an + bn - skip);
     Block block(place.doubles);
-    if (!r) r = reinterpret_cast<mp_limb_t*>(block.data);
-    double* residues[MAX_PRIMES];
+    mp_limb_t* r[2] = {f[0].r ? f[0].r : reinterpret_cast<mp_limb_t*>(block.data), count > 1 ? f[1].r : nullptr};
+    double* residues[2][MAX_PRIMES];
     const Prime* prime_list[MAX_PRIMES];
     for (int q = 0; q < plan.np; ++q) {
-        residues[q] = block.data + place.residues + q * array;
+        for (int j = 0; j < count; ++j) residues[j][q] = block.data + place.residues + (j * plan.np + q) * array;
         prime_list[q] = &p[q];
     }
     const int own_others = other_transforms(plan, square, threads);
@@ -475,37 +498,41 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
     double* other_residues[MAX_PRIMES];
     for (int q = 0; q < plan.np; ++q) other_residues[q] = others + (whole ? q * array : 0);
 
-    // Coefficients of the product in parts whose words start where their
+    // Coefficients of each product in parts whose words start where their
     // first bit is, so that parts summed side by side write apart.
-    const std::size_t n = an + bn;
-    const std::size_t coefficients = chunks(an, plan.b) + chunks(bn, plan.b) - 1;
-    std::vector<mp_limb_t> spill(16 * threads, 0);
-    std::vector<std::size_t> word(threads + 1, n);
+    std::size_t n[2], coefficients[2];
+    for (int j = 0; j < count; ++j) {
+        n[j] = f[j].an + bn;
+        coefficients[j] = chunks(f[j].an, plan.b) + chunks(bn, plan.b) - 1;
+    }
+    std::vector<mp_limb_t> spill(16 * threads * count, 0);
+    std::vector<std::size_t> word((threads + 1) * count);
     Team team(threads);
     team.run([&](int t, int size) {
         double* scratch = buffers + t * per_thread;
         double* other = others + (own_others > 1 && !whole ? t * array : 0);
         const int paired = paired_primes(plan, size);
-        const auto range = [&](std::size_t count, std::size_t unit, auto pass) {
-            pass(share_start(count, t, size, unit), t + 1 == size ? count : share_start(count, t + 1, size, unit));
+        const auto range = [&](std::size_t total, std::size_t unit, auto pass) {
+            pass(share_start(total, t, size, unit), t + 1 == size ? total : share_start(total, t + 1, size, unit));
         };
         // This thread's primes t, t + size, ... below `paired`, whole; its
-        // part of the shared primes' chunks. a's chunks cut once for all.
-        double* mine[MAX_PRIMES];
+        // part of the shared primes' chunks. Each a's chunks cut once for all.
+        double* mine[2][MAX_PRIMES];
         double* my_others[MAX_PRIMES];
         const Prime* my_primes[MAX_PRIMES];
-        int count = 0;
-        for (int q = t; q < paired; q += size, ++count) {
-            mine[count] = residues[q];
-            my_others[count] = other_residues[q];
-            my_primes[count] = &p[q];
+        int mine_count = 0;
+        for (int q = t; q < paired; q += size, ++mine_count) {
+            for (int j = 0; j < count; ++j) mine[j][mine_count] = residues[j][q];
+            my_others[mine_count] = other_residues[q];
+            my_primes[mine_count] = &p[q];
         }
-        kern.load(mine, my_primes, count, 0, L, column_bits, a, an, plan.b);
-        if (whole) kern.load(my_others, my_primes, count, 0, L, column_bits, b, bn, plan.b);
+        for (int j = 0; j < count; ++j) kern.load(mine[j], my_primes, mine_count, 0, L, column_bits, f[j].a, f[j].an, plan.b);
+        if (whole) kern.load(my_others, my_primes, mine_count, 0, L, column_bits, b, bn, plan.b);
         if (paired < plan.np)
             range(L, 8, [&](std::size_t from, std::size_t to) {
-                kern.load(residues + paired, prime_list + paired, plan.np - paired, from, to, column_bits, a, an,
-                          plan.b);
+                for (int j = 0; j < count; ++j)
+                    kern.load(residues[j] + paired, prime_list + paired, plan.np - paired, from, to, column_bits,
+                              f[j].a, f[j].an, plan.b);
                 if (whole)
                     kern.load(other_residues + paired, prime_list + paired, plan.np - paired, from, to, column_bits,
                               b, bn, plan.b);
@@ -517,34 +544,35 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
                 kern.columns(data, tw, p[q], scratch, back, 0, C / 8);
                 if (!back) kern.rows(data, tw, p[q], scratch, false, 0, R / 8);
             };
-            transform(residues[q], forward, false);
-            const double* factor = residues[q];
+            for (int j = 0; j < count; ++j) transform(residues[j][q], forward, false);
             if (!square) {
                 if (whole)
                     other = other_residues[q];
                 else
                     kern.load(&other, &prime_list[q], 1, 0, L, column_bits, b, bn, plan.b);
                 transform(other, forward, false);
-                factor = other;
             }
-            kern.pointwise(residues[q], factor, 0, array, p[q]);
-            transform(residues[q], inverse, true);
+            for (int j = 0; j < count; ++j) {
+                kern.pointwise(residues[j][q], square ? residues[j][q] : other, 0, array, p[q]);
+                transform(residues[j][q], inverse, true);
+            }
         }
         team.barrier();
         for (int q = paired; q < plan.np; ++q) {
             const Twiddles forward = twiddles(q, plan.k, false), inverse = twiddles(q, plan.k, true);
             const auto transform = [&](double* data, const Twiddles& tw, bool back) {
-                const auto cols = [&](std::size_t f, std::size_t e) { kern.columns(data, tw, p[q], scratch, back, f, e); };
-                const auto rws = [&](std::size_t f, std::size_t e) { kern.rows(data, tw, p[q], scratch, back, f, e); };
+                const auto cols = [&](std::size_t from, std::size_t to) {
+                    kern.columns(data, tw, p[q], scratch, back, from, to);
+                };
+                const auto rws = [&](std::size_t from, std::size_t to) { kern.rows(data, tw, p[q], scratch, back, from, to); };
                 if (back) range(R / 8, 1, rws); else range(C / 8, 1, cols);
                 team.barrier();
                 if (back) range(C / 8, 1, cols); else range(R / 8, 1, rws);
                 team.barrier();
             };
-            transform(residues[q], forward, false);
-            const double* factor = residues[q];
+            for (int j = 0; j < count; ++j) transform(residues[j][q], forward, false);
+            double* shared = other_residues[q];
             if (!square) {
-                double* shared = other_residues[q];
                 if (!whole) {
                     range(L, 8, [&](std::size_t from, std::size_t to) {
                         kern.load(&shared, &prime_list[q], 1, from, to, column_bits, b, bn, plan.b);
@@ -552,29 +580,36 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
                     team.barrier();
                 }
                 transform(shared, forward, false);
-                factor = shared;
             }
-            range(array, 8, [&](std::size_t from, std::size_t to) { kern.pointwise(residues[q], factor, from, to, p[q]); });
-            team.barrier();
-            transform(residues[q], inverse, true);
+            for (int j = 0; j < count; ++j) {
+                const double* factor = square ? residues[j][q] : shared;
+                range(array, 8, [&](std::size_t from, std::size_t to) { kern.pointwise(residues[j][q], factor, from, to, p[q]); });
+                team.barrier();
+                transform(residues[j][q], inverse, true);
+            }
         }
-        // The remaindering, a part of the coefficients each.
-        const std::size_t first = share_start(coefficients, t, size, 8),
-                          last = t + 1 == size ? coefficients : share_start(coefficients, t + 1, size, 8);
-        const std::size_t lo = std::min(n, first * plan.b / 64),
-                          hi = t + 1 == size ? n : std::min(n, last * plan.b / 64);
-        word[t + 1] = hi;
-        kern.garner(residues, plan.np, p, first, std::min((last + 7) / 8 * 8, L), column_bits);
-        const Digits digits{residues, plan.np, p, column_bits};
-        if (skip > 0)
-            accumulate_top(r, n, skip, *dropped, digits, plan.b, coefficients);
-        else
-            accumulate(r, 0, lo, hi, &spill[16 * t], digits, plan.b, first, last);
+        // The remaindering, a part of each product's coefficients each.
+        for (int j = 0; j < count; ++j) {
+            const std::size_t first = share_start(coefficients[j], t, size, 8),
+                              last = t + 1 == size ? coefficients[j] : share_start(coefficients[j], t + 1, size, 8);
+            const std::size_t lo = std::min(n[j], first * plan.b / 64),
+                              hi = t + 1 == size ? n[j] : std::min(n[j], last * plan.b / 64);
+            word[j * (threads + 1) + t + 1] = hi;
+            kern.garner(residues[j], plan.np, p, first, std::min((last + 7) / 8 * 8, L), column_bits);
+            const Digits digits{residues[j], plan.np, p, column_bits};
+            if (skip > 0)
+                accumulate_top(r[j], n[j], skip, *dropped, digits, plan.b, coefficients[j]);
+            else
+                accumulate(r[j], 0, lo, hi, &spill[16 * (j * threads + t)], digits, plan.b, first, last);
+        }
     });
-    for (int t = 1; t < threads; ++t) {
-        const std::size_t at = word[t];
-        if (at < n) mpn_add(r + at, r + at, n - at, &spill[16 * (t - 1)], std::min<std::size_t>(16, n - at));
-    }
+    for (int j = 0; j < count; ++j)
+        for (int t = 1; t < threads; ++t) {
+            const std::size_t at = word[j * (threads + 1) + t];
+            if (at < n[j])
+                mpn_add(r[j] + at, r[j] + at, n[j] - at, &spill[16 * (j * threads + t - 1)],
+                        std::min<std::size_t>(16, n[j] - at));
+        }
     return block;
 }
 
@@ -583,8 +618,18 @@ Block transform_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
 void gmp_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn) {
     if (b == nullptr)
         mpn_sqr(r, a, static_cast<mp_size_t>(an));
-    else
+    else if (an >= bn)
         mpn_mul(r, a, static_cast<mp_size_t>(an), b, static_cast<mp_size_t>(bn));
+    else
+        mpn_mul(r, b, static_cast<mp_size_t>(bn), a, static_cast<mp_size_t>(an));
+}
+
+// A transform's product {r, an + bn} that failed its check, made again by
+// GMP and checked once more.
+void remake(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn, int team) {
+    ++failures;
+    gmp_product(r, a, an, b, bn);
+    if (!product_holds(a, an, b ? b : a, b ? bn : an, r, an + (b ? bn : an), team)) ++refailures;
 }
 
 // The transform's product, checked: into r; or, where r is null, kept in
@@ -598,7 +643,8 @@ Block checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp
     const int team = useful_threads(threads, choose_plan(an, b ? bn : an, b == nullptr));
     const std::size_t skip = !r && team == 1 && low + 64 <= n ? low : 0;
     Dropped dropped;
-    Block block = transform_product(r, a, an, b, bn, threads, skip, &dropped);
+    const Factor factor{r, a, an};
+    Block block = transform_products(&factor, 1, b, bn, threads, skip, &dropped);
     if (!r) {
         r = reinterpret_cast<mp_limb_t*>(block.data);
         *from = low - skip;
@@ -607,13 +653,12 @@ Block checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp
     if (damage.exchange(false)) r[held / 2] ^= 1;
     const Dropped* below = skip > 0 ? &dropped : nullptr;
     if (product_holds(a, an, b ? b : a, b ? bn : an, r, held, team, below)) return block;
-    ++failures;
     if (skip == 0) {
-        gmp_product(r, a, an, b, bn);
-        if (!product_holds(a, an, b ? b : a, b ? bn : an, r, n, team)) ++refailures;
+        remake(r, a, an, b, bn, team);
         return block;
     }
     // GMP's product whole, its top words kept.
+    ++failures;
     mp_limb_t* whole = static_cast<mp_limb_t*>(allocate_block(n * sizeof(mp_limb_t)));
     gmp_product(whole, a, an, b, bn);
     if (!product_holds(a, an, b ? b : a, b ? bn : an, whole, n, team)) ++refailures;
@@ -637,6 +682,37 @@ void mul(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp
         mpn_mul(rp, ap, static_cast<mp_size_t>(an), bp, static_cast<mp_size_t>(bn));
     else
         checked_product(rp, ap, an, bp, bn, threads);
+}
+
+bool pairs(std::size_t a1n, std::size_t a2n, std::size_t bn) {
+    if (!uses_transform(std::max(a1n, bn), std::min(a1n, bn)) || !uses_transform(std::max(a2n, bn), std::min(a2n, bn)))
+        return false;
+    // One plan for both, where it costs less than each its own (b's
+    // transform is shared, but the shorter product takes the longer's
+    // plan), and the two products' residues are not many.
+    const Plan both = choose_plan(std::max(a1n, a2n), bn, false);
+    return both.k <= PAIR_MAX_K && plan_cost(both, 5, 2) < plan_cost(choose_plan(a1n, bn, false), 3, 1) +
+                                                                   plan_cost(choose_plan(a2n, bn, false), 3, 1);
+}
+
+void mul_pair(mp_limb_t* r1, const mp_limb_t* a1, std::size_t a1n, mp_limb_t* r2, const mp_limb_t* a2,
+              std::size_t a2n, const mp_limb_t* b, std::size_t bn, int threads) {
+    const Factor f[2] = {{r1, a1, a1n}, {r2, a2, a2n}};
+    if (!pairs(a1n, a2n, bn)) {
+        for (const Factor& x : f) {
+            if (x.an >= bn)
+                mul(x.r, x.a, x.an, b, bn, threads);
+            else
+                mul(x.r, b, bn, x.a, x.an, threads);
+        }
+        return;
+    }
+    const int team = useful_threads(threads, choose_plan(std::max(a1n, a2n), bn, false));
+    transform_products(f, 2, b, bn, threads, 0, nullptr);
+    for (const Factor& x : f) {
+        if (damage.exchange(false)) x.r[(x.an + bn) / 2] ^= 1;
+        if (!product_holds(x.a, x.an, b, bn, x.r, x.an + bn, team)) remake(x.r, x.a, x.an, b, bn, team);
+    }
 }
 
 void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads) {

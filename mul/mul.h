@@ -19,6 +19,16 @@ namespace mul {
 void mul(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp, std::size_t bn,
          int threads);
 
+// {r1, a1n + bn} <- {a1, a1n} {b, bn} and {r2, a2n + bn} <- {a2, a2n} {b,
+// bn}, each as mul: two products with an operand in common, whose transform
+// is then made once where that pays. No r overlaps an operand or the other.
+void mul_pair(mp_limb_t* r1, const mp_limb_t* a1, std::size_t a1n, mp_limb_t* r2, const mp_limb_t* a2,
+              std::size_t a2n, const mp_limb_t* b, std::size_t bn, int threads);
+
+// Whether mul_pair makes products of these lengths as a pair (else one
+// after the other, as mul does).
+bool pairs(std::size_t a1n, std::size_t a2n, std::size_t bn);
+
 // {rp, 2 an} <- {ap, an}^2, as mpn_sqr.
 void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads);
 

@@ -69,24 +69,27 @@ static void multiply_in_two(mpz_t u, const mpz_t v) {
 
 void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag,
                     bool least_memory) {
-    const auto multiply_by_p2 = [&](mpz_t x) {
-        if (least_memory)
-            multiply_in_two(x, p2);
-        else
-            products::mul(x, x, p2);
-    };
     // The right half's terms are scaled by the left half's g, the left half's
-    // by the right half's p.
-    products::mul(q2, q2, g);
-    if (gflag)
-        products::mul(g, g, g2);
-    else
+    // by the right half's p. Products with a factor in common are made as
+    // pairs, where the multiplication can share the factor's work.
+    if (gflag) {
+        products::mul_pair(q2, q2, g, g2, g);
+    } else {
+        products::mul(q2, q2, g);
         release_unread_g(g);
+    }
     mpz_clear(g2);
-    multiply_by_p2(q);
-    mpz_add(q, q, q2);
-    mpz_clear(q2);
-    multiply_by_p2(p);
+    const auto add_right_half = [&] {
+        mpz_add(q, q, q2);
+        mpz_clear(q2);
+    };
+    if (least_memory) {
+        multiply_in_two(q, p2);
+        add_right_half();
+        multiply_in_two(p, p2);
+    } else {
+        products::mul_pair(q, q, p, p, p2, add_right_half);
+    }
     mpz_clear(p2);
 }
 

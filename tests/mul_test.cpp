@@ -165,3 +165,49 @@ TEST(Mul, DamagedProductIsCaughtAndMadeAgain) {
     EXPECT_EQ(mul::failed_rechecks(), 0u);
     gmp_randclear(state);
 }
+
+// Two products with an operand in common, its transform made once: equal
+// lengths (always made as a pair), unequal, the common operand the longer;
+// a damaged first product made again by GMP, the second untouched.
+TEST(Mul, PairWithAnOperandInCommonEqualsGmpsTwoProducts) {
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, seed() + 3);
+    struct Case {
+        std::size_t a1n, a2n, bn;
+        bool ones;
+    };
+    const Case cases[] = {{3000, 3000, 3000, true}, {9000, 9000, 7000, false}, {20000, 15000, 18000, false},
+                          {4000, 5000, 9000, false}};
+    for (const std::string& set : instruction_sets()) {
+        ASSERT_TRUE(mul::use_instructions(set.c_str()));
+        for (const Case& c : cases) {
+            const Operands x = random_operands(c.a1n, c.bn, state, c.ones), y = random_operands(c.a2n, 1, state, c.ones);
+            for (int threads : {1, 2, 3}) {
+                const bool damage = threads == 2;
+                std::vector<mp_limb_t> expected1(c.a1n + c.bn), expected2(c.a2n + c.bn), got1(c.a1n + c.bn, 7),
+                    got2(c.a2n + c.bn, 7);
+                mpz_t a1, a2, b, p;
+                mpz_inits(p, nullptr);
+                mpz_roinit_n(a1, x.a.data(), static_cast<mp_size_t>(c.a1n));
+                mpz_roinit_n(a2, y.a.data(), static_cast<mp_size_t>(c.a2n));
+                mpz_roinit_n(b, x.b.data(), static_cast<mp_size_t>(c.bn));
+                mpz_mul(p, a1, b);
+                mpz_export(expected1.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, p);
+                mpz_mul(p, a2, b);
+                mpz_export(expected2.data(), nullptr, -1, sizeof(mp_limb_t), 0, 0, p);
+                mpz_clear(p);
+                const std::uint64_t before = mul::failed_checks();
+                if (damage) mul::damage_next_product();
+                mul::mul_pair(got1.data(), x.a.data(), c.a1n, got2.data(), y.a.data(), c.a2n, x.b.data(), c.bn,
+                              threads);
+                const std::string where = set + " " + std::to_string(c.a1n) + ", " + std::to_string(c.a2n) + " x " +
+                                          std::to_string(c.bn) + " threads " + std::to_string(threads);
+                EXPECT_EQ(got1, expected1) << where;
+                EXPECT_EQ(got2, expected2) << where;
+                EXPECT_EQ(mul::failed_checks(), before + (damage ? 1 : 0)) << where;
+            }
+        }
+    }
+    gmp_randclear(state);
+}
