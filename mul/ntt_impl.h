@@ -252,14 +252,6 @@ inline std::uint64_t bits_at(const mp_limb_t* a, std::size_t an, std::size_t off
     return x & ((std::uint64_t{1} << width) - 1);
 }
 
-// The same where offset + 64 < 64 an: two words always there, no branch.
-inline std::uint64_t bits_inside(const mp_limb_t* a, std::size_t offset, std::uint64_t mask) {
-    const std::size_t w = offset / 64;
-    const unsigned s = offset % 64;
-    // a[w + 1] << (64 - s) without the shift by 64 when s = 0.
-    return ((a[w] >> s) | ((a[w + 1] << 1) << (63 - s))) & mask;
-}
-
 inline void zero_group(double* at) {
     for (int v = 0; v < W; v += V::lanes) V::store(at + v, V::set1(0.0));
 }
@@ -279,16 +271,18 @@ void load(double* const* out, const Prime* const* primes, int count, std::size_t
     alignas(64) double piece[4][W];
     std::size_t i = from;
     for (; i < to && i < chunks; i += W) {
-        for (int lane = 0; lane < W; ++lane) {
-            const std::size_t c = i + lane, offset = c * b;
-            for (unsigned k = 0; k < pieces; ++k) {
-                const bool last_piece = k + 1 == pieces;
-                std::uint64_t bits;
-                if (c < inside)
-                    bits = bits_inside(a, offset + 48 * k, last_piece ? top : full);
-                else
-                    bits = c < chunks ? bits_at(a, an, offset + 48 * k, last_piece ? last : 48) : 0;
-                piece[k][lane] = static_cast<double>(static_cast<std::int64_t>(bits));
+        if (i + W <= inside) {
+            for (unsigned k = 0; k < pieces; ++k)
+                for (int v = 0; v < W; v += V::lanes)
+                    V::store(piece[k] + v, V::bits(a, (i + v) * b + 48 * k, b, k + 1 == pieces ? top : full));
+        } else {
+            for (int lane = 0; lane < W; ++lane) {
+                const std::size_t c = i + lane;
+                for (unsigned k = 0; k < pieces; ++k) {
+                    const std::uint64_t bits =
+                        c < chunks ? bits_at(a, an, c * b + 48 * k, k + 1 == pieces ? last : 48) : 0;
+                    piece[k][lane] = static_cast<double>(static_cast<std::int64_t>(bits));
+                }
             }
         }
         for (int q = 0; q < count; ++q) {
