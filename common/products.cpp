@@ -25,6 +25,14 @@ mul::Product limbs_product(const mp_limb_t* a, std::size_t an, const mp_limb_t* 
     return mul::Product(b, bn, a, an, threads_here(), low);
 }
 
+// r's size and sign, once its words {r, size} hold the product's
+// magnitude: the top zero words dropped.
+void finish_product(mpz_t r, std::size_t size, bool negative) {
+    const mp_limb_t* words = mpz_limbs_read(r);
+    while (size > 0 && words[size - 1] == 0) --size;
+    mpz_limbs_finish(r, negative ? -static_cast<mp_size_t>(size) : static_cast<mp_size_t>(size));
+}
+
 }  // namespace
 
 void use_engine(int threads) { engine_threads = threads < 1 ? 1 : threads; }
@@ -108,9 +116,8 @@ void mul(mpz_t r, const mpz_t a, const mpz_t b) {
         limbs_product(mpz_limbs_read(a), an, a == b ? mpz_limbs_read(a) : mpz_limbs_read(b), bn);
     std::size_t size = an + bn;
     while (size > 0 && product.words()[size - 1] == 0) --size;
-    mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(size));
-    std::memcpy(rp, product.words(), size * sizeof(mp_limb_t));
-    mpz_limbs_finish(r, negative ? -static_cast<mp_size_t>(size) : static_cast<mp_size_t>(size));
+    std::memcpy(mpz_limbs_write(r, static_cast<mp_size_t>(size)), product.words(), size * sizeof(mp_limb_t));
+    finish_product(r, size, negative);
 }
 
 void mul_pair(mpz_t r1, const mpz_t a1, mpz_t r2, const mpz_t a2, const mpz_t b,
@@ -129,13 +136,8 @@ void mul_pair(mpz_t r1, const mpz_t a1, mpz_t r2, const mpz_t a2, const mpz_t b,
     mul::mul_pair(mpz_limbs_write(t1, static_cast<mp_size_t>(a1n + bn)), mpz_limbs_read(a1), a1n,
                   mpz_limbs_write(t2, static_cast<mp_size_t>(a2n + bn)), mpz_limbs_read(a2), a2n, mpz_limbs_read(b),
                   bn, threads_here());
-    const auto finish = [&](mpz_t t, std::size_t size, const mpz_t a) {
-        while (size > 0 && mpz_limbs_read(t)[size - 1] == 0) --size;
-        const bool negative = (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0);
-        mpz_limbs_finish(t, negative ? -static_cast<mp_size_t>(size) : static_cast<mp_size_t>(size));
-    };
-    finish(t1, a1n + bn, a1);
-    finish(t2, a2n + bn, a2);
+    finish_product(t1, a1n + bn, (mpz_sgn(a1) < 0) != (mpz_sgn(b) < 0));
+    finish_product(t2, a2n + bn, (mpz_sgn(a2) < 0) != (mpz_sgn(b) < 0));
     mpz_swap(r1, t1);
     mpz_swap(r2, t2);
     mpz_clear(t1);
