@@ -19,22 +19,35 @@ namespace mul {
 
 namespace {
 
-// Where the transform takes over from GMP, by instruction set: products of
-// at least `total` limbs whose shorter operand has at least `shorter`.
-// Measured on the Intel Xeon this project runs on (medians of five, engine
-// time over GMP's; single runs vary by 10 %): with AVX-512, balanced 0.95 at
-// 1,600 x 1,600 and 1.2 at 2,500; squares 0.87 at 1,600^2, 0.99 at 2,000^2,
-// 1.10 at 2,500^2; 4n x n 0.89 at n = 500, 1.11 at 700. With AVX2, balanced
-// 0.91 at 2,000 and 1.10 at 2,500; squares 1.00 at 2,500^2; 4n x n 0.96 at
-// n = 700, 1.10 at 1,000. (On the AMD EPYC it was built on, the engine
-// gained from about 1,100 x 1,100 with AVX-512.) The portable kernels, one
-// lane with library calls for the fused products, are 5 to 14 times slower
-// than GMP at every size: they multiply only where chosen on purpose (tests,
-// benchmarks).
+// Where the transform takes over from GMP, by processor and instruction
+// set: products of at least `total` limbs whose shorter operand has at least
+// `shorter`. Engine time over GMP's, medians of nine (single runs vary by
+// 10 %):
+// - Intel Xeon (Rocket Lake), AVX-512: balanced 0.95 at 1,600 x 1,600 and
+//   1.2 at 2,500; squares 0.87 at 1,600^2, 0.99 at 2,000^2, 1.10 at
+//   2,500^2; 4n x n 0.89 at n = 500, 1.11 at 700. AVX2: balanced 0.91 at
+//   2,000 and 1.10 at 2,500; squares 1.00 at 2,500^2; 4n x n 0.96 at n =
+//   700, 1.10 at 1,000. Its 512-bit fused multiply-adds run at only 1.4
+//   times the 256-bit ones' rate.
+// - AMD EPYC (Zen 5), AVX-512: balanced 1.00 at 600 x 600, 0.85 at 700, 0.69
+//   at 1,000; squares 1.00 at 600^2, 0.94 at 700^2, 0.90 at 1,000^2; 1,000 x
+//   250 0.92, 4,000 x 200 0.87. AVX2: balanced 0.94 at 1,000, 0.84 at 1,500;
+//   squares 1.17 at 1,000^2, 0.88 at 1,500^2; 2,000 x 300 0.91, 4,000 x 400
+//   0.78.
+// Other processors take Intel's, the cautious ones. The portable kernels,
+// one lane with library calls for the fused products, are 5 to 14 times
+// slower than GMP at every size: they multiply only where chosen on purpose
+// (tests, benchmarks).
 struct Threshold {
     std::size_t total, shorter;
 };
-constexpr Threshold AVX512_THRESHOLD{4000, 600}, AVX2_THRESHOLD{5000, 800};
+constexpr Threshold INTEL_AVX512{4000, 600}, INTEL_AVX2{5000, 800}, AMD_AVX512{1400, 250}, AMD_AVX2{2600, 400};
+
+Threshold threshold(const Kernels& k) {
+    static const bool amd = (__builtin_cpu_init(), __builtin_cpu_is("amd"));
+    if (&k == avx512_kernels()) return amd ? AMD_AVX512 : INTEL_AVX512;
+    return amd ? AMD_AVX2 : INTEL_AVX2;
+}
 std::atomic<bool> chosen{false};  // use_instructions was called
 std::atomic<std::size_t> test_total{0}, test_shorter{0};
 
@@ -671,7 +684,7 @@ Block checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp
 
 bool uses_transform(std::size_t an, std::size_t bn) {
     const Kernels& k = kernels();
-    Threshold t = &k == avx512_kernels() ? AVX512_THRESHOLD : AVX2_THRESHOLD;
+    Threshold t = threshold(k);
     if (test_total > 0) t = {test_total, test_shorter};
     if (&k == &portable_kernels() && !chosen) return false;
     return an + bn >= t.total && std::min(an, bn) >= t.shorter && choose_plan(an, bn, false).np != 0;
