@@ -266,12 +266,15 @@ void load(double* const* out, const Prime* const* primes, int count, std::size_t
     const std::size_t chunks = (an * 64 + b - 1) / b;
     const unsigned pieces = (b + 47) / 48, last = b - 48 * (pieces - 1);
     const std::uint64_t full = (std::uint64_t{1} << 48) - 1, top = (std::uint64_t{1} << last) - 1;
-    // Chunks whose pieces all lie below bit 64 (an - 1) read two words freely.
-    const std::size_t room = 64 * (an - 1), inside = room > 48 * pieces ? (room - 48 * pieces) / b : 0;
+    // V::bits reads freely where the 16 words from the fifth chunk's first
+    // word lie inside the operand: groups of chunks from i with (i + 4) b +
+    // 48 pieces + 16 64 <= 64 an, which covers every lane's two words.
+    const std::size_t room = 64 * an, reach = 48 * pieces + 16 * 64 + 4 * b;
+    const std::size_t inside = room >= reach ? (room - reach) / b + 1 : 0;  // group starts below it
     alignas(64) double piece[4][W];
     std::size_t i = from;
     for (; i < to && i < chunks; i += W) {
-        if (i + W <= inside) {
+        if (i < inside) {
             for (unsigned k = 0; k < pieces; ++k)
                 for (int v = 0; v < W; v += V::lanes)
                     V::store(piece[k] + v, V::bits(a, (i + v) * b + 48 * k, b, k + 1 == pieces ? top : full));
