@@ -57,6 +57,14 @@ struct Kernels {
                    int column_bits);
 };
 
+// Coefficients i to i + 7 of a product (i a multiple of 8, at = padded(i)),
+// from their mixed-radix digits y[q][at + lane], q < np: y_0 + y_1 P_1 + ...
+// + y_{np-1} P_{np-1}, where weights[q] holds P_q = p_0 ... p_{q-1} in
+// 52-bit limbs, into out[8 w + lane], w < ceil(50 np / 64), the coefficient's
+// 64-bit words.
+using CoefficientBatch = void (*)(const double* const* y, const std::uint64_t (*weights)[8], std::size_t at,
+                                  std::uint64_t* out);
+
 // Doubles of scratch a caller running transform parts of an R x C array
 // needs: a buffer of max(2R, C) rows of 8 lanes (two column groups, or one
 // row block) and R rows of running twiddles.
@@ -69,5 +77,8 @@ const Kernels& portable_kernels();
 // nullptr where the build has no such set.
 const Kernels* avx2_kernels();
 const Kernels* avx512_kernels();
+// Indexed by the number of primes (2 to MAX_PRIMES); nullptr where the build
+// has no AVX-512 IFMA.
+const CoefficientBatch* ifma_batches();
 
 }  // namespace mul

@@ -307,13 +307,15 @@ inline void coefficient(const Digits& d, std::size_t i, std::uint64_t* x) {
     }
 }
 
-// Coefficient i added at word o, bit s, of {r, hi}, as add_shifted does.
-template <int NP>
-void add_coefficient(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* spill, std::size_t o,
-                     const Digits& d, std::size_t i, unsigned s) {
+// The coefficient whose words are x[0], x[STRIDE], ... added at word o,
+// bit s, of {r, hi}, as add_shifted does.
+template <int NP, int STRIDE>
+void add_words(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* spill, std::size_t o,
+               const std::uint64_t* words, unsigned s) {
     constexpr int WORDS = coefficient_words(NP);
     std::uint64_t x[WORDS];
-    coefficient<NP>(d, i, x);
+#pragma GCC unroll 8
+    for (int l = 0; l < WORDS; ++l) x[l] = words[l * STRIDE];
     if (o + WORDS + 1 >= hi) {
         add_shifted(r, hi, zeroed, spill, o, x, WORDS, s);
         return;
@@ -340,14 +342,64 @@ void add_coefficient(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_
     for (std::size_t k = 0; carry; ++k) carry = ++spill[k] == 0;
 }
 
-using CoefficientAdder = void (*)(mp_limb_t*, std::size_t, std::size_t&, mp_limb_t*, std::size_t, const Digits&,
-                                  std::size_t, unsigned);
+// Coefficient i added at word o, bit s, of {r, hi}.
+template <int NP>
+void add_coefficient(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* spill, std::size_t o,
+                     const Digits& d, std::size_t i, unsigned s) {
+    std::uint64_t x[coefficient_words(NP)];
+    coefficient<NP>(d, i, x);
+    add_words<NP, 1>(r, hi, zeroed, spill, o, x, s);
+}
 
-CoefficientAdder coefficient_adder(int np) {
-    static constexpr CoefficientAdder adders[MAX_PRIMES + 1] = {
+// P_q = p_0 ... p_{q-1} in 52-bit limbs, q < MAX_PRIMES (P_7 < 2^350: seven
+// limbs): the weights of the mixed-radix digits for the batches.
+using Weights = std::uint64_t[MAX_PRIMES][8];
+const Weights& digit_weights() {
+    static Weights weights;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mpz_t product, rest;
+        mpz_init_set_ui(product, 1);
+        mpz_init(rest);
+        for (int q = 0; q < MAX_PRIMES; ++q) {
+            mpz_set(rest, product);
+            for (int j = 0; j < 8; ++j) {
+                weights[q][j] = mpz_getlimbn(rest, 0) & ((std::uint64_t{1} << 52) - 1);
+                mpz_fdiv_q_2exp(rest, rest, 52);
+            }
+            mpz_mul_ui(product, product, primes()[q].p);
+        }
+        mpz_clears(product, rest, nullptr);
+    });
+    return weights;
+}
+
+// How the remaindering makes and adds the coefficients of a plan with np
+// primes: one at a time, or eight at a time where the AVX-512 kernels are
+// in use and the processor has IFMA, each then added from the batch's words.
+struct Remaindering {
+    void (*add)(mp_limb_t*, std::size_t, std::size_t&, mp_limb_t*, std::size_t, const Digits&, std::size_t,
+                unsigned);
+    CoefficientBatch batch;
+    void (*add_from_batch)(mp_limb_t*, std::size_t, std::size_t&, mp_limb_t*, std::size_t, const std::uint64_t*,
+                           unsigned);
+    const Weights* weights;
+};
+
+Remaindering remaindering(int np) {
+    static constexpr decltype(Remaindering::add) adders[MAX_PRIMES + 1] = {
         nullptr,           nullptr,           add_coefficient<2>, add_coefficient<3>, add_coefficient<4>,
         add_coefficient<5>, add_coefficient<6>, add_coefficient<7>, add_coefficient<8>};
-    return adders[np];
+    static constexpr decltype(Remaindering::add_from_batch) from_batch[MAX_PRIMES + 1] = {
+        nullptr,         nullptr,         add_words<2, 8>, add_words<3, 8>, add_words<4, 8>,
+        add_words<5, 8>, add_words<6, 8>, add_words<7, 8>, add_words<8, 8>};
+    static const bool ifma = __builtin_cpu_supports("avx512ifma");
+    Remaindering r{adders[np], nullptr, from_batch[np], nullptr};
+    if (ifma && ifma_batches() && &kernels() == avx512_kernels()) {
+        r.batch = ifma_batches()[np];
+        r.weights = &digit_weights();
+    }
+    return r;
 }
 
 // The product's words [lo, hi) from the mixed-radix digits of coefficients
@@ -358,10 +410,20 @@ CoefficientAdder coefficient_adder(int np) {
 void accumulate(mp_limb_t* r, std::size_t base, std::size_t lo, std::size_t hi, mp_limb_t* spill,
                 const Digits& digits, unsigned b, std::size_t from, std::size_t to) {
     std::size_t zeroed = lo - base;
-    const CoefficientAdder add = coefficient_adder(digits.np);
-    for (std::size_t i = from; i < to; ++i) {
-        const std::size_t bit = i * b;
-        add(r, hi - base, zeroed, spill, bit / 64 - base, digits, i, bit % 64);
+    const Remaindering rem = remaindering(digits.np);
+    alignas(64) std::uint64_t words[8 * 8];
+    for (std::size_t i = from; i < to;) {
+        if (rem.batch && i % 8 == 0 && i + 8 <= to) {
+            rem.batch(digits.y, *rem.weights, padded(i, digits.column_bits), words);
+            for (int lane = 0; lane < 8; ++lane, ++i) {
+                const std::size_t bit = i * b;
+                rem.add_from_batch(r, hi - base, zeroed, spill, bit / 64 - base, words + lane, bit % 64);
+            }
+        } else {
+            const std::size_t bit = i * b;
+            rem.add(r, hi - base, zeroed, spill, bit / 64 - base, digits, i, bit % 64);
+            ++i;
+        }
     }
     if (zeroed < hi - base) std::memset(r + zeroed, 0, (hi - base - zeroed) * sizeof(mp_limb_t));
 }
@@ -389,12 +451,23 @@ void accumulate_top(mp_limb_t* r, std::size_t n, std::size_t skip, Dropped& drop
         zeroed -= words;
         start += words;
     };
-    const CoefficientAdder add = coefficient_adder(digits.np);
+    const Remaindering rem = remaindering(digits.np);
+    alignas(64) std::uint64_t words[8 * 8];
     std::size_t i = 0;
-    for (; i < coefficients && i * b / 64 < skip; ++i) {
-        const std::size_t bit = i * b, o = bit / 64;
-        while (o - start >= SLIDE) drop(SLIDE);
-        add(window, WINDOW, zeroed, spill, o - start, digits, i, bit % 64);
+    while (i < coefficients && i * b / 64 < skip) {
+        if (rem.batch && i % 8 == 0 && i + 8 <= coefficients && (i + 7) * b / 64 < skip) {
+            rem.batch(digits.y, *rem.weights, padded(i, digits.column_bits), words);
+            for (int lane = 0; lane < 8; ++lane, ++i) {
+                const std::size_t bit = i * b, o = bit / 64;
+                while (o - start >= SLIDE) drop(SLIDE);
+                rem.add_from_batch(window, WINDOW, zeroed, spill, o - start, words + lane, bit % 64);
+            }
+        } else {
+            const std::size_t bit = i * b, o = bit / 64;
+            while (o - start >= SLIDE) drop(SLIDE);
+            rem.add(window, WINDOW, zeroed, spill, o - start, digits, i, bit % 64);
+            ++i;
+        }
     }
     drop(skip - start);
     accumulate(r, skip, skip, n, spill, digits, b, i, coefficients);
