@@ -279,3 +279,10 @@ void release_free_memory() {
     malloc_trim(0);
 #endif
 }
+
+void reuse_freed_memory() {
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
+}

@@ -64,3 +64,12 @@ void exit_when_memory_runs_out(const char* program);
 // pages of blocks freed below a live one: without this, memory freed before
 // a run's peak could stay resident through it.
 void release_free_memory();
+
+// Blocks below 32 MiB from the allocator's heap, not fresh mappings, and up
+// to 64 MiB of freed memory kept there for the next ones: fresh pages cost
+// the system their zeroing, a tenth of bsplitpi's time at 10^6 and 10^7
+// digits on one thread. (The allocator's own threshold rises only as far
+// as blocks are freed, and each thread's pool would keep its own, with
+// peaks that varied more: one thread only.) release_free_memory still
+// hands everything back.
+void reuse_freed_memory();

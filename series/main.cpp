@@ -254,6 +254,7 @@ int main(int argc, char** argv) {
     const double peak = series_peak_bytes(run.digits, run.threads, options.fast);
     if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
     exit_when_memory_runs_out(argv[0]);
+    if (run.threads == 1) reuse_freed_memory();
     if (options.fast) products::use_engine(run.threads);
     run_clock_is_wall() = run.threads > 1;
 
