@@ -353,24 +353,26 @@ void add_coefficient(mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_
 
 // P_q = p_0 ... p_{q-1} in 52-bit limbs, q < MAX_PRIMES (P_7 < 2^350: seven
 // limbs): the weights of the mixed-radix digits for the batches.
-using Weights = std::uint64_t[MAX_PRIMES][8];
+struct Weights {
+    std::uint64_t limbs[MAX_PRIMES][8];
+};
 const Weights& digit_weights() {
-    static Weights weights;
-    static std::once_flag once;
-    std::call_once(once, [] {
+    static const Weights weights = [] {
+        Weights w{};
         mpz_t product, rest;
         mpz_init_set_ui(product, 1);
         mpz_init(rest);
         for (int q = 0; q < MAX_PRIMES; ++q) {
             mpz_set(rest, product);
             for (int j = 0; j < 8; ++j) {
-                weights[q][j] = mpz_getlimbn(rest, 0) & ((std::uint64_t{1} << 52) - 1);
+                w.limbs[q][j] = mpz_getlimbn(rest, 0) & ((std::uint64_t{1} << 52) - 1);
                 mpz_fdiv_q_2exp(rest, rest, 52);
             }
             mpz_mul_ui(product, product, primes()[q].p);
         }
         mpz_clears(product, rest, nullptr);
-    });
+        return w;
+    }();
     return weights;
 }
 
@@ -402,6 +404,28 @@ Remaindering remaindering(int np) {
     return r;
 }
 
+// Coefficients [from, to) made and handed in order to place(i, add), where
+// add(r, hi, zeroed, spill, o, s) adds coefficient i at word o, bit s, of
+// {r, hi}, as add_shifted does. Eight are made at once where the batch
+// kernel is in use, each read whole before any is placed.
+template <typename Place>
+void each_coefficient(const Digits& digits, std::size_t from, std::size_t to, Place place) {
+    const Remaindering rem = remaindering(digits.np);
+    alignas(64) std::uint64_t words[8 * 8];
+    for (std::size_t i = from; i < to;) {
+        if (rem.batch && i % 8 == 0 && i + 8 <= to) {
+            rem.batch(digits.y, rem.weights->limbs, padded(i, digits.column_bits), words);
+            for (int lane = 0; lane < 8; ++lane, ++i)
+                place(i, [&](mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* spill, std::size_t o,
+                             unsigned s) { rem.add_from_batch(r, hi, zeroed, spill, o, words + lane, s); });
+        } else {
+            place(i, [&](mp_limb_t* r, std::size_t hi, std::size_t& zeroed, mp_limb_t* spill, std::size_t o,
+                         unsigned s) { rem.add(r, hi, zeroed, spill, o, digits, i, s); });
+            ++i;
+        }
+    }
+}
+
 // The product's words [lo, hi) from the mixed-radix digits of coefficients
 // [from, to), each added at bit i b; r holds word `base` on (base <= lo).
 // Coefficient i is read whole before any word is written, and no word from
@@ -410,21 +434,10 @@ Remaindering remaindering(int np) {
 void accumulate(mp_limb_t* r, std::size_t base, std::size_t lo, std::size_t hi, mp_limb_t* spill,
                 const Digits& digits, unsigned b, std::size_t from, std::size_t to) {
     std::size_t zeroed = lo - base;
-    const Remaindering rem = remaindering(digits.np);
-    alignas(64) std::uint64_t words[8 * 8];
-    for (std::size_t i = from; i < to;) {
-        if (rem.batch && i % 8 == 0 && i + 8 <= to) {
-            rem.batch(digits.y, *rem.weights, padded(i, digits.column_bits), words);
-            for (int lane = 0; lane < 8; ++lane, ++i) {
-                const std::size_t bit = i * b;
-                rem.add_from_batch(r, hi - base, zeroed, spill, bit / 64 - base, words + lane, bit % 64);
-            }
-        } else {
-            const std::size_t bit = i * b;
-            rem.add(r, hi - base, zeroed, spill, bit / 64 - base, digits, i, bit % 64);
-            ++i;
-        }
-    }
+    each_coefficient(digits, from, to, [&](std::size_t i, auto add) {
+        const std::size_t bit = i * b;
+        add(r, hi - base, zeroed, spill, bit / 64 - base, bit % 64);
+    });
     if (zeroed < hi - base) std::memset(r + zeroed, 0, (hi - base - zeroed) * sizeof(mp_limb_t));
 }
 
@@ -451,26 +464,15 @@ void accumulate_top(mp_limb_t* r, std::size_t n, std::size_t skip, Dropped& drop
         zeroed -= words;
         start += words;
     };
-    const Remaindering rem = remaindering(digits.np);
-    alignas(64) std::uint64_t words[8 * 8];
-    std::size_t i = 0;
-    while (i < coefficients && i * b / 64 < skip) {
-        if (rem.batch && i % 8 == 0 && i + 8 <= coefficients && (i + 7) * b / 64 < skip) {
-            rem.batch(digits.y, *rem.weights, padded(i, digits.column_bits), words);
-            for (int lane = 0; lane < 8; ++lane, ++i) {
-                const std::size_t bit = i * b, o = bit / 64;
-                while (o - start >= SLIDE) drop(SLIDE);
-                rem.add_from_batch(window, WINDOW, zeroed, spill, o - start, words + lane, bit % 64);
-            }
-        } else {
-            const std::size_t bit = i * b, o = bit / 64;
-            while (o - start >= SLIDE) drop(SLIDE);
-            rem.add(window, WINDOW, zeroed, spill, o - start, digits, i, bit % 64);
-            ++i;
-        }
-    }
+    // The coefficients that start below word skip: i b < 64 skip.
+    const std::size_t below = std::min(coefficients, (64 * skip + b - 1) / b);
+    each_coefficient(digits, 0, below, [&](std::size_t i, auto add) {
+        const std::size_t bit = i * b, o = bit / 64;
+        while (o - start >= SLIDE) drop(SLIDE);
+        add(window, WINDOW, zeroed, spill, o - start, bit % 64);
+    });
     drop(skip - start);
-    accumulate(r, skip, skip, n, spill, digits, b, i, coefficients);
+    accumulate(r, skip, skip, n, spill, digits, b, below, coefficients);
     if (zeroed > 0) mpn_add(r, r, static_cast<mp_size_t>(n - skip), window, static_cast<mp_size_t>(zeroed));
 }
 
