@@ -483,6 +483,9 @@ void accumulate_top(mp_limb_t* r, std::size_t n, std::size_t skip, Dropped& drop
 // at a time is then kept instead of one per thread.
 constexpr int INNER_K = 24;
 
+// The remaindering's parts a thread, where several share it.
+constexpr int REMAINDERING_PARTS = 8;
+
 // Threads worth starting for a transform of 2^k: none below 2^14, where
 // starting them costs more than they save.
 int useful_threads(int threads, const Plan& plan) { return plan.k < 14 ? 1 : std::max(1, threads); }
@@ -593,8 +596,12 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
         n[j] = f[j].an + bn;
         coefficients[j] = chunks(f[j].an, plan.b) + chunks(bn, plan.b) - 1;
     }
-    std::vector<mp_limb_t> spill(16 * threads * count, 0);
-    std::vector<std::size_t> word((threads + 1) * count);
+    // Several parts a thread, taken by whichever thread is free: a thread
+    // slowed by the machine then makes fewer.
+    const int parts = threads > 1 ? REMAINDERING_PARTS * threads : 1;
+    std::vector<mp_limb_t> spill(16 * parts * count, 0);
+    std::vector<std::size_t> word(parts * count);  // where part j * parts + i starts
+    std::atomic<int> next_part{0};
     Team team(threads);
     team.run([&](int t, int size) {
         double* scratch = buffers + t * per_thread;
@@ -676,28 +683,31 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
                 transform(residues[j][q], inverse, true);
             }
         }
-        // The remaindering, a part of each product's coefficients each.
-        for (int j = 0; j < count; ++j) {
-            const std::size_t first = share_start(coefficients[j], t, size, 8),
-                              last = t + 1 == size ? coefficients[j] : share_start(coefficients[j], t + 1, size, 8);
+        // The remaindering, in parts of each product's coefficients.
+        if (skip > 0) {
+            kern.garner(residues[0], plan.np, p, 0, std::min((coefficients[0] + 7) / 8 * 8, L), column_bits);
+            accumulate_top(r[0], n[0], skip, *dropped, {residues[0], plan.np, p, column_bits}, plan.b, coefficients[0]);
+            return;
+        }
+        for (int task; (task = next_part++) < parts * count;) {
+            const int j = task / parts, part = task % parts;
+            const std::size_t first = share_start(coefficients[j], part, parts, 8),
+                              last = part + 1 == parts ? coefficients[j] : share_start(coefficients[j], part + 1, parts, 8);
             const std::size_t lo = std::min(n[j], first * plan.b / 64),
-                              hi = t + 1 == size ? n[j] : std::min(n[j], last * plan.b / 64);
-            word[j * (threads + 1) + t + 1] = hi;
+                              hi = part + 1 == parts ? n[j] : std::min(n[j], last * plan.b / 64);
+            word[task] = lo;
             kern.garner(residues[j], plan.np, p, first, std::min((last + 7) / 8 * 8, L), column_bits);
-            const Digits digits{residues[j], plan.np, p, column_bits};
-            if (skip > 0)
-                accumulate_top(r[j], n[j], skip, *dropped, digits, plan.b, coefficients[j]);
-            else
-                accumulate(r[j], 0, lo, hi, &spill[16 * (j * threads + t)], digits, plan.b, first, last);
+            accumulate(r[j], 0, lo, hi, &spill[16 * task], {residues[j], plan.np, p, column_bits}, plan.b, first, last);
         }
     });
-    for (int j = 0; j < count; ++j)
-        for (int t = 1; t < threads; ++t) {
-            const std::size_t at = word[j * (threads + 1) + t];
-            if (at < n[j])
-                mpn_add(r[j] + at, r[j] + at, n[j] - at, &spill[16 * (j * threads + t - 1)],
-                        std::min<std::size_t>(16, n[j] - at));
-        }
+    // Each part's carries above its words, into the next parts' words.
+    for (int task = 0; task < parts * count; ++task) {
+        const int j = task / parts;
+        if (task % parts + 1 == parts) continue;
+        const std::size_t at = word[task + 1];
+        if (at < n[j])
+            mpn_add(r[j] + at, r[j] + at, n[j] - at, &spill[16 * task], std::min<std::size_t>(16, n[j] - at));
+    }
     return block;
 }
 
