@@ -114,7 +114,10 @@ void mul(mpz_t r, const mpz_t a, const mpz_t b) {
     const bool negative = (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0);
     const mul::Product product =
         limbs_product(mpz_limbs_read(a), an, a == b ? mpz_limbs_read(a) : mpz_limbs_read(b), bn);
-    const std::size_t size = an + bn;
+    // Only the words up to the top nonzero one are written: asking r for one
+    // word more than it holds would move it to a larger block.
+    std::size_t size = an + bn;
+    while (size > 0 && product.words()[size - 1] == 0) --size;
     std::memcpy(mpz_limbs_write(r, static_cast<mp_size_t>(size)), product.words(), size * sizeof(mp_limb_t));
     finish_product(r, size, negative);
 }
