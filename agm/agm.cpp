@@ -109,7 +109,9 @@ static const Variant VARIANT2 = {
          mpf_add(a2, a2, b2);
          mpf_div_2exp(a2, a2, 1);  // (a_k^2 + b_k^2) / 2
      },
-     [] { newton_sqrt(b2, c, A); }},  // a_k b_k = b_{k+1}^2; A is unused here
+     // a_k b_k = b_{k+1}^2; b2's old value is spent, so it lends the
+     // scratch too and A is never written: one number fewer at the peak
+     [] { newton_sqrt(b2, c, b2); }},
     [] {
         mpf_add(a2, a2, b2);
         mpf_div_2exp(a2, a2, 1);  // (a_k^2 + b_k^2 + 2 a_k b_k) / 4 = a_{k+1}^2

@@ -48,7 +48,8 @@ extern mpf_t r, t;
 
 // result <- sqrt(x), x > 0, result distinct from x. x's value is untouched;
 // its precision is lowered during the call and set back to agm_prec().
-// scratch, at agm_prec() bits and distinct from both, is overwritten.
+// scratch, at agm_prec() bits and distinct from x, is overwritten; it may be
+// result, which is written only after scratch's last reading.
 void newton_sqrt(mpf_t result, mpf_t x, mpf_t scratch);
 
 // quotient <- a / b, b != 0; quotient may be a. b's value is untouched; its
