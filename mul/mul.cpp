@@ -690,12 +690,8 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
                 transform(residues[j][q], inverse, true);
             }
         }
-        // The remaindering, in parts of each product's coefficients.
-        if (skip > 0) {
-            kern.garner(residues[0], plan.np, p, 0, std::min((coefficients[0] + 7) / 8 * 8, L), column_bits);
-            accumulate_top(r[0], n[0], skip, *dropped, {residues[0], plan.np, p, column_bits}, plan.b, coefficients[0]);
-            return;
-        }
+        // The remaindering, in parts of each product's coefficients (one
+        // part, the whole, where the low words are dropped: one thread).
         for (int task; (task = next_part++) < parts * count;) {
             const int j = task / parts, part = task % parts;
             const std::size_t first = share_start(coefficients[j], part, parts, 8),
@@ -704,7 +700,11 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
                               hi = part + 1 == parts ? n[j] : std::min(n[j], last * plan.b / 64);
             word[task] = lo;
             kern.garner(residues[j], plan.np, p, first, std::min((last + 7) / 8 * 8, L), column_bits);
-            accumulate(r[j], 0, lo, hi, &spill[16 * task], {residues[j], plan.np, p, column_bits}, plan.b, first, last);
+            const Digits digits{residues[j], plan.np, p, column_bits};
+            if (skip > 0)
+                accumulate_top(r[j], n[j], skip, *dropped, digits, plan.b, coefficients[j]);
+            else
+                accumulate(r[j], 0, lo, hi, &spill[16 * task], digits, plan.b, first, last);
         }
     });
     // Each part's carries above its words, into the next parts' words.
