@@ -86,6 +86,23 @@ void Dropped::add(const mp_limb_t* x, std::size_t n) {
     count_ += n;
 }
 
+void Dropped::add_at(const Dropped& part, std::size_t at) {
+    const Modulus& m = modulus();
+    residue_ = (residue_ + mul_mod(part.residue_, pow_mod(m.word, at, m.q), m.q)) % m.q;
+}
+
+void Dropped::take_away(const mp_limb_t* x, std::size_t n, std::size_t at) {
+    const Modulus& m = modulus();
+    const std::uint64_t value = mul_mod(mul::residue(x, n, m), pow_mod(m.word, at, m.q), m.q);
+    residue_ = (residue_ + m.q - value) % m.q;
+}
+
+void Dropped::cover(std::size_t count) {
+    const Modulus& m = modulus();
+    count_ = count;
+    weight_ = pow_mod(m.word, count, m.q);
+}
+
 bool product_holds(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
                    const mp_limb_t* r, std::size_t n, int threads, const Dropped* dropped) {
     const Modulus& m = modulus();

@@ -12,10 +12,17 @@
 namespace mul {
 
 // The residue modulo q of words a product drops below those it keeps,
-// joined as they are dropped, lowest first.
+// joined as they are dropped, lowest first; or of such words summed in parts
+// side by side, each part's residue joined at its place.
 class Dropped {
 public:
     void add(const mp_limb_t* x, std::size_t n);  // the next n words up
+    // Parts summed side by side: part's value times 2^(64 at) added; {x, n}
+    // times 2^(64 at) taken away (a carry that stays in the words kept);
+    // the whole then stands for a product's `count` lowest words.
+    void add_at(const Dropped& part, std::size_t at);
+    void take_away(const mp_limb_t* x, std::size_t n, std::size_t at);
+    void cover(std::size_t count);
     std::size_t count() const { return count_; }
     std::uint64_t residue() const { return residue_; }
     std::uint64_t weight() const { return weight_; }  // 2^(64 count) mod q

@@ -39,17 +39,23 @@ struct Kernels {
                  std::size_t to, int column_bits, const mp_limb_t* a, std::size_t an, unsigned b);
     // The transform of length L = 2^k >= 64 in place, in two passes over
     // the R x C array, each made of independent parts: forward, columns
-    // (groups of 8, C / 8 of them) then rows (blocks of 8, R / 8); inverse,
-    // rows then columns. The order it leaves is scrambled; the inverse
-    // undoes it: inverse(forward(x)) = x. scratch holds
+    // (groups of 8, C / 8 of them) then rows (blocks of 8, R / 8); a
+    // product's inverse, rows then columns. The order the forward transform
+    // leaves is scrambled and the inverse undoes it. scratch holds
     // kernel_scratch_doubles(R, C) for each caller running parts at once.
+    // The twiddles are the direction's (the row passes need only the
+    // prime's roots and take the forward ones).
     void (*columns)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch,
                     bool inverse, std::size_t from_group, std::size_t to_group);
+    // The forward row pass: the transform finished.
     void (*rows)(double* data, const Twiddles& twiddles, const Prime& prime, double* scratch,
-                 bool inverse, std::size_t from_block, std::size_t to_block);
-    // a[i] <- a[i] b[i] mod p, i in [from, to) (multiples of 8), pads and
-    // all: every double there is an integer below 2^53 in magnitude.
-    void (*pointwise)(double* a, const double* b, std::size_t from, std::size_t to, const Prime& prime);
+                 std::size_t from_block, std::size_t to_block);
+    // On an array whose forward column pass is done: the forward row pass,
+    // the product by other's finished transform (null: by itself, a
+    // square) residue by residue, and the inverse row pass, the block read
+    // and written once. Every double other holds there is a residue.
+    void (*row_products)(double* data, const double* other, const Twiddles& twiddles, const Prime& prime,
+                         double* scratch, std::size_t from_block, std::size_t to_block);
     // Mixed-radix digits of the residues r[q][padded(i)], q < np, i in
     // [from, to) (multiples of 8): each becomes y_q in [0, p_q) with the
     // value y_0 + p_0 (y_1 + p_1 (y_2 + ...)).

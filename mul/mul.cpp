@@ -442,39 +442,66 @@ void accumulate(mp_limb_t* r, std::size_t base, std::size_t lo, std::size_t hi, 
     if (zeroed < hi - base) std::memset(r + zeroed, 0, (hi - base - zeroed) * sizeof(mp_limb_t));
 }
 
-// The remaindering on one thread where only the product's words from
-// `skip` up are kept, at {r, n - skip}, n - skip >= 64: the coefficients
-// that start below word skip are summed in a window of words that slides up
-// with them (a word below a coefficient's first word is final), the final
-// words below skip joined to `dropped`, the window's words from skip up
-// added to r last.
-void accumulate_top(mp_limb_t* r, std::size_t n, std::size_t skip, Dropped& dropped, const Digits& digits,
-                    unsigned b, std::size_t coefficients) {
+// A part of the remaindering: coefficients [first, last) of product j,
+// summed from word lo = first b / 64 (first a multiple of 8, so that no two
+// parts share a batch), their carries above word hi (the next part's lo)
+// added to the next part afterwards. A part wholly below the words kept is
+// summed in a window instead and leaves only what the carries and the check
+// need (Below).
+struct Part {
+    int j;
+    std::size_t first, last, lo, hi;
+    bool dropped;
+};
+
+// What a dropped part leaves: its lowest BOTTOM words, the AND of those above
+// them, and the residue of its whole sum. The carry that comes into it from
+// the parts below (16 words and a bit) reaches its words above the bottom
+// only where those are all ones, and then only as a carry into its own.
+constexpr std::size_t BOTTOM = 17;
+struct Below {
+    mp_limb_t bottom[BOTTOM];
+    std::uint64_t ones;
+    Dropped residue;
+};
+
+// A dropped part (hi - lo >= BOTTOM): its coefficients summed in a window
+// of words that slides up with them (a word below a coefficient's first word
+// is final in the part's sum), each word joined to out's residue as it
+// leaves the window; its words from hi up (16 at most) go to spill.
+void accumulate_below(const Digits& digits, unsigned b, const Part& part, Below& out, mp_limb_t* spill) {
     // Writes stay below SLIDE + 3 + 10 words: a coefficient starts at most
     // three words above the one before (b <= 192). SLIDE words are a check block.
     constexpr std::size_t WINDOW = 64, SLIDE = 32;
-    mp_limb_t window[WINDOW], spill[16] = {0};
-    std::size_t start = 0, zeroed = 0;  // window[0] is word `start`
+    mp_limb_t window[WINDOW], beyond[16] = {0};
+    std::size_t start = part.lo, zeroed = 0;  // window[0] is word `start`
+    out.ones = ~std::uint64_t{0};
     const auto drop = [&](std::size_t words) {
         if (zeroed < words) {
             std::memset(window + zeroed, 0, (words - zeroed) * sizeof(mp_limb_t));
             zeroed = words;
         }
-        dropped.add(window, words);
+        for (std::size_t w = 0; w < words; ++w) {
+            const std::size_t at = start + w - part.lo;
+            if (at < BOTTOM)
+                out.bottom[at] = window[w];
+            else
+                out.ones &= window[w];
+        }
+        out.residue.add(window, words);
         std::memmove(window, window + words, (zeroed - words) * sizeof(mp_limb_t));
         zeroed -= words;
         start += words;
     };
-    // The coefficients that start below word skip: i b < 64 skip.
-    const std::size_t below = std::min(coefficients, (64 * skip + b - 1) / b);
-    each_coefficient(digits, 0, below, [&](std::size_t i, auto add) {
+    each_coefficient(digits, part.first, part.last, [&](std::size_t i, auto add) {
         const std::size_t bit = i * b, o = bit / 64;
         while (o - start >= SLIDE) drop(SLIDE);
-        add(window, WINDOW, zeroed, spill, o - start, bit % 64);
+        add(window, WINDOW, zeroed, beyond, o - start, bit % 64);
     });
-    drop(skip - start);
-    accumulate(r, skip, skip, n, spill, digits, b, below, coefficients);
-    if (zeroed > 0) mpn_add(r, r, static_cast<mp_size_t>(n - skip), window, static_cast<mp_size_t>(zeroed));
+    drop(part.hi - start);
+    std::fill(spill, spill + 16, mp_limb_t{0});
+    std::memcpy(spill, window, zeroed * sizeof(mp_limb_t));
+    out.residue.add(spill, 16);
 }
 
 // A team takes the primes a thread each in turn, as many as divide evenly;
@@ -558,11 +585,11 @@ struct Factor {
 // The transform's products of f[j].a, j < count (1 or 2), by b, into f[j].r
 // (or, where f[0].r is null and count is 1, into the front of the block it
 // returns); b's transform is made once for them all. b null: the square of
-// f[0].a. On one thread, with r null, only the words from `skip` up (skip
-// <= an + bn - 64) are kept, from word 0 of the block on, and the words
-// below go to `dropped`.
+// f[0].a. Where f[0].r is null, the words below `skip` (at most an + bn -
+// 64) may be left out: skip is set to those left out, the words from skip
+// up are kept from word 0 of the block on, and those below go to `dropped`.
 Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::size_t bn, int threads,
-                         std::size_t skip, Dropped* dropped) {
+                         std::size_t& skip, Dropped* dropped) {
     const bool square = b == nullptr;
     if (square) bn = f[0].an;
     std::size_t longest = 0;
@@ -575,6 +602,18 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
     const std::size_t array = R * (C + ROW_PAD);
     const int column_bits = plan.k - plan.k / 2;
     const std::size_t per_thread = kernel_scratch_doubles(R, C);
+    const std::size_t coefficients[2] = {
+        chunks(f[0].an, plan.b) + chunks(bn, plan.b) - 1,
+        count > 1 ? chunks(f[1].an, plan.b) + chunks(bn, plan.b) - 1 : 0};
+    // The coefficients below the words kept, a multiple of 8 (the most that
+    // start at or below word skip), and the word the next starts at, which
+    // is then the first kept: 0 where that would drop fewer than 128 words.
+    std::size_t below = 0;
+    if (skip > 0 && !f[0].r && count == 1) {
+        below = std::min(coefficients[0], (64 * (skip + 1) - 1) / plan.b) / 8 * 8;
+        if (below * plan.b / 64 < 128) below = 0;
+    }
+    skip = below * plan.b / 64;
     const Layout place = layout(plan, square, threads, count, f[0].an, bn, f[0].r ? 0 : f[0].an + bn - skip);
     Block block(place.doubles);
     mp_limb_t* r[2] = {f[0].r ? f[0].r : reinterpret_cast<mp_limb_t*>(block.data), count > 1 ? f[1].r : nullptr};
@@ -592,22 +631,40 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
     for (int q = 0; q < plan.np; ++q) other_residues[q] = others + (whole ? q * array : 0);
 
     // Coefficients of each product in parts whose words start where their
-    // first bit is, so that parts summed side by side write apart.
-    std::size_t n[2], coefficients[2];
-    for (int j = 0; j < count; ++j) {
-        n[j] = f[j].an + bn;
-        coefficients[j] = chunks(f[j].an, plan.b) + chunks(bn, plan.b) - 1;
-    }
-    // Several parts a thread, taken by whichever thread is free: a thread
-    // slowed by the machine then makes fewer. Each part's carries above its
-    // words (16 at most), and where its words start, are kept in this frame:
-    // small blocks from the heap, made between a product's scratch blocks,
-    // can keep the heap from reusing the space those leave (at 10^7 digits a
-    // fifth more memory at the peak).
+    // first bit is, so that parts summed side by side write apart; the
+    // dropped coefficients in parts of their own, in proportion, each at
+    // least 128 words wide. Several parts a thread, taken by whichever
+    // thread is free: a thread slowed by the machine then makes fewer. What
+    // the parts leave (carries, dropped parts' bottoms) is kept in this
+    // frame: small blocks from the heap, made between a product's scratch
+    // blocks, can keep the heap from reusing the space those leave (at 10^7
+    // digits a fifth more memory at the peak).
+    const std::size_t n[2] = {f[0].an + bn, count > 1 ? f[1].an + bn : 0};
     const int parts = threads > 1 ? std::min(REMAINDERING_PARTS * threads, MAX_PARTS) : 1;
+    Part tasks[2 * MAX_PARTS];
+    int task_count = 0;
+    const auto cut = [&](int j, std::size_t from, std::size_t to, int pieces, bool dropped_part) {
+        for (int i = 0; i < pieces; ++i) {
+            const std::size_t first = from + share_start(to - from, i, pieces, 8),
+                              last = i + 1 == pieces ? to : from + share_start(to - from, i + 1, pieces, 8);
+            tasks[task_count++] = {j, first, last, std::min(n[j], first * plan.b / 64), 0, dropped_part};
+        }
+    };
+    if (below > 0) {
+        const int low_parts = static_cast<int>(std::max<std::size_t>(
+            1, std::min<std::size_t>(skip / 128, (parts * below + coefficients[0] / 2) / coefficients[0])));
+        cut(0, 0, below, low_parts, true);
+        cut(0, below, coefficients[0], std::max(1, parts - low_parts), false);
+    } else {
+        for (int j = 0; j < count; ++j) cut(j, 0, coefficients[j], parts, false);
+    }
+    for (int task = 0; task < task_count; ++task) {
+        const bool last = task + 1 == task_count || tasks[task + 1].j != tasks[task].j;
+        tasks[task].hi = last ? n[tasks[task].j] : tasks[task + 1].lo;
+    }
     mp_limb_t spill[16 * 2 * MAX_PARTS];
-    std::fill(spill, spill + 16 * parts * count, mp_limb_t{0});
-    std::size_t word[2 * MAX_PARTS];  // where part j * parts + i starts
+    std::fill(spill, spill + 16 * task_count, mp_limb_t{0});
+    Below dropped_parts[MAX_PARTS];
     std::atomic<int> next_part{0};
     Team team(threads);
     team.run([&](int t, int size) {
@@ -639,81 +696,97 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
                     kern.load(other_residues + paired, prime_list + paired, plan.np - paired, from, to, column_bits,
                               b, bn, plan.b);
             });
+        // Each prime: the forward column pass of every a, the other
+        // operand's whole transform, then each a's row pass, pointwise
+        // product and inverse row pass block by block (row_products), and
+        // its inverse column pass.
         for (int q = t; q < paired; q += size) {
             const Twiddles forward = twiddles(q, plan.k, false), inverse = twiddles(q, plan.k, true);
-            const auto transform = [&](double* data, const Twiddles& tw, bool back) {
-                if (back) kern.rows(data, tw, p[q], scratch, true, 0, R / 8);
-                kern.columns(data, tw, p[q], scratch, back, 0, C / 8);
-                if (!back) kern.rows(data, tw, p[q], scratch, false, 0, R / 8);
-            };
-            for (int j = 0; j < count; ++j) transform(residues[j][q], forward, false);
+            for (int j = 0; j < count; ++j) kern.columns(residues[j][q], forward, p[q], scratch, false, 0, C / 8);
             if (!square) {
                 if (whole)
                     other = other_residues[q];
                 else
                     kern.load(&other, &prime_list[q], 1, 0, L, column_bits, b, bn, plan.b);
-                transform(other, forward, false);
+                kern.columns(other, forward, p[q], scratch, false, 0, C / 8);
+                kern.rows(other, forward, p[q], scratch, 0, R / 8);
             }
             for (int j = 0; j < count; ++j) {
-                kern.pointwise(residues[j][q], square ? residues[j][q] : other, 0, array, p[q]);
-                transform(residues[j][q], inverse, true);
+                kern.row_products(residues[j][q], square ? nullptr : other, forward, p[q], scratch, 0, R / 8);
+                kern.columns(residues[j][q], inverse, p[q], scratch, true, 0, C / 8);
             }
         }
         team.barrier();
+        // The shared primes the same way, each pass split among the team,
+        // a barrier where a pass reads what another thread wrote.
         for (int q = paired; q < plan.np; ++q) {
             const Twiddles forward = twiddles(q, plan.k, false), inverse = twiddles(q, plan.k, true);
-            const auto transform = [&](double* data, const Twiddles& tw, bool back) {
-                const auto cols = [&](std::size_t from, std::size_t to) {
-                    kern.columns(data, tw, p[q], scratch, back, from, to);
-                };
-                const auto rws = [&](std::size_t from, std::size_t to) { kern.rows(data, tw, p[q], scratch, back, from, to); };
-                if (back) range(R / 8, 1, rws); else range(C / 8, 1, cols);
-                team.barrier();
-                if (back) range(C / 8, 1, cols); else range(R / 8, 1, rws);
+            const auto pass = [&](std::size_t total, std::size_t unit, auto work) {
+                range(total, unit, work);
                 team.barrier();
             };
-            for (int j = 0; j < count; ++j) transform(residues[j][q], forward, false);
+            const auto columns = [&](double* data, const Twiddles& tw, bool back) {
+                pass(C / 8, 1, [&](std::size_t from, std::size_t to) { kern.columns(data, tw, p[q], scratch, back, from, to); });
+            };
+            for (int j = 0; j < count; ++j) columns(residues[j][q], forward, false);
             double* shared = other_residues[q];
             if (!square) {
-                if (!whole) {
-                    range(L, 8, [&](std::size_t from, std::size_t to) {
+                if (!whole)
+                    pass(L, 8, [&](std::size_t from, std::size_t to) {
                         kern.load(&shared, &prime_list[q], 1, from, to, column_bits, b, bn, plan.b);
                     });
-                    team.barrier();
-                }
-                transform(shared, forward, false);
+                columns(shared, forward, false);
+                pass(R / 8, 1, [&](std::size_t from, std::size_t to) { kern.rows(shared, forward, p[q], scratch, from, to); });
             }
             for (int j = 0; j < count; ++j) {
-                const double* factor = square ? residues[j][q] : shared;
-                range(array, 8, [&](std::size_t from, std::size_t to) { kern.pointwise(residues[j][q], factor, from, to, p[q]); });
-                team.barrier();
-                transform(residues[j][q], inverse, true);
+                pass(R / 8, 1, [&](std::size_t from, std::size_t to) {
+                    kern.row_products(residues[j][q], square ? nullptr : shared, forward, p[q], scratch, from, to);
+                });
+                columns(residues[j][q], inverse, true);
             }
         }
-        // The remaindering, in parts of each product's coefficients (one
-        // part, the whole, where the low words are dropped: one thread).
-        for (int task; (task = next_part++) < parts * count;) {
-            const int j = task / parts, part = task % parts;
-            const std::size_t first = share_start(coefficients[j], part, parts, 8),
-                              last = part + 1 == parts ? coefficients[j] : share_start(coefficients[j], part + 1, parts, 8);
-            const std::size_t lo = std::min(n[j], first * plan.b / 64),
-                              hi = part + 1 == parts ? n[j] : std::min(n[j], last * plan.b / 64);
-            word[task] = lo;
-            kern.garner(residues[j], plan.np, p, first, std::min((last + 7) / 8 * 8, L), column_bits);
-            const Digits digits{residues[j], plan.np, p, column_bits};
-            if (skip > 0)
-                accumulate_top(r[j], n[j], skip, *dropped, digits, plan.b, coefficients[j]);
+        // The remaindering, in parts taken in turn (on one thread in order,
+        // as the kept words over the first prime's residues need).
+        for (int task; (task = next_part++) < task_count;) {
+            const Part& part = tasks[task];
+            double* const* y = residues[part.j];
+            kern.garner(y, plan.np, p, part.first, std::min((part.last + 7) / 8 * 8, L), column_bits);
+            const Digits digits{y, plan.np, p, column_bits};
+            if (part.dropped)
+                accumulate_below(digits, plan.b, part, dropped_parts[task], &spill[16 * task]);
             else
-                accumulate(r[j], 0, lo, hi, &spill[16 * task], digits, plan.b, first, last);
+                accumulate(r[part.j], part.j == 0 ? skip : 0, part.lo, part.hi, &spill[16 * task], digits, plan.b,
+                           part.first, part.last);
         }
     });
-    // Each part's carries above its words, into the next parts' words.
-    for (int task = 0; task < parts * count; ++task) {
-        const int j = task / parts;
-        if (task % parts + 1 == parts) continue;
-        const std::size_t at = word[task + 1];
-        if (at < n[j])
-            mpn_add(r[j] + at, r[j] + at, n[j] - at, &spill[16 * task], std::min<std::size_t>(16, n[j] - at));
+    // Each part's carries above its words into the next part's words. A
+    // dropped part's pass through its bottom words (and its words above
+    // those where all are ones) to its own carries; the last's go into the
+    // first word kept, and the residue of the words left out is what the
+    // dropped parts' sums come to, less those.
+    mp_limb_t carry[BOTTOM] = {0};
+    for (int task = 0; task < task_count; ++task) {
+        const Part& part = tasks[task];
+        const mp_limb_t* above = &spill[16 * task];
+        if (part.dropped) {
+            const Below& low = dropped_parts[task];
+            mp_limb_t sum[BOTTOM];
+            const bool through = mpn_add_n(sum, low.bottom, carry, BOTTOM) && low.ones == ~std::uint64_t{0};
+            std::copy(above, above + 16, carry);
+            carry[16] = 0;
+            if (through) mpn_add_1(carry, carry, BOTTOM, 1);
+            dropped->add_at(low.residue, part.lo);
+            if (!tasks[task + 1].dropped) {
+                dropped->take_away(carry, BOTTOM, skip);
+                dropped->cover(skip);
+                mpn_add(r[0], r[0], n[0] - skip, carry, BOTTOM);
+            }
+            continue;
+        }
+        const std::size_t base = part.j == 0 ? skip : 0, at = part.hi;
+        if (at < n[part.j])
+            mpn_add(r[part.j] + (at - base), r[part.j] + (at - base), n[part.j] - at, above,
+                    std::min<std::size_t>(16, n[part.j] - at));
     }
     return block;
 }
@@ -739,14 +812,13 @@ void remake(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b
 
 // The transform's product, checked: into r; or, where r is null, kept in
 // the block returned, the product's words from `low` up from the block's
-// word *from on. On one thread, and where at least 64 words stay above
-// low, the words below low are not kept (the check covers them as they are
-// dropped).
+// word *from on. Where at least 64 words stay above low, most words below
+// low are not kept (the check covers them as they are dropped).
 Block checked_product(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
                       int threads, std::size_t low = 0, std::size_t* from = nullptr) {
     const std::size_t n = an + (b ? bn : an);
     const int team = useful_threads(threads, choose_plan(an, b ? bn : an, b == nullptr));
-    const std::size_t skip = !r && team == 1 && low + 64 <= n ? low : 0;
+    std::size_t skip = !r && low + 64 <= n ? low : 0;
     Dropped dropped;
     const Factor factor{r, a, an};
     Block block = transform_products(&factor, 1, b, bn, threads, skip, &dropped);
@@ -813,7 +885,8 @@ void mul_pair(mp_limb_t* r1, const mp_limb_t* a1, std::size_t a1n, mp_limb_t* r2
         return;
     }
     const int team = useful_threads(threads, choose_plan(std::max(a1n, a2n), bn, false));
-    transform_products(f, 2, b, bn, threads, 0, nullptr);
+    std::size_t skip = 0;
+    transform_products(f, 2, b, bn, threads, skip, nullptr);
     for (const Factor& x : f) {
         if (damage.exchange(false)) x.r[(x.an + bn) / 2] ^= 1;
         if (!product_holds(x.a, x.an, b, bn, x.r, x.an + bn, team)) remake(x.r, x.a, x.an, b, bn, team);

@@ -34,12 +34,13 @@ void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads);
 
 // A product kept in the engine's scratch block, for callers that only read
 // it: {words(), an + bn - low} are the words from `low` up of {a, an} {b,
-// bn} (an >= bn >= 1), or of {a, an}^2 where b is null. On one thread they
-// share memory with the transform's residues and the words below low are
-// not kept, so it costs about one operand's transform, and the low words,
-// less than a product into a buffer of one's own (the other operand's
-// transform lives where the product's words go). Below the transform's
-// threshold GMP makes it. The block goes back to the engine with it.
+// bn} (an >= bn >= 1), or of {a, an}^2 where b is null. Most words below
+// low are not kept (summed apart, only their carries and residue kept), and
+// on one thread the words kept share memory with the transform's residues:
+// it costs about one operand's transform, and the low words, less than a
+// product into a buffer of one's own (the other operand's transform lives
+// where the product's words go). Below the transform's threshold GMP makes
+// it. The block goes back to the engine with it.
 class Product {
 public:
     Product(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn, int threads,

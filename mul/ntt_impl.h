@@ -212,34 +212,48 @@ void columns(double* data, const Twiddles& tw, const Prime& prime, double* scrat
     }
 }
 
-// Row blocks [from, to) (block b: rows 8b to 8b + 7): forward, the block
-// transposed into C rows of 8 lanes, a decimation-in-frequency pass, stored
-// as it is from the block's start (over the pads of its first rows: the
-// rest of the block keeps what it held); inverse, the reverse.
-void rows(double* data, const Twiddles& tw, const Prime& prime, double* scratch, bool inverse,
-          std::size_t from, std::size_t to) {
+// Row blocks [from, to) (block b: rows 8b to 8b + 7) of an array whose
+// forward column pass is done: each block transposed into C rows of 8 lanes
+// and a decimation-in-frequency pass made there, then
+// - rows: the block stored as it is from its start (over the pads of its
+//   first rows; the rest of the block keeps what it held): a finished
+//   forward transform;
+// - row_products: multiplied lane by lane by the same block of other's
+//   finished transform (null: by itself), the decimation-in-time pass
+//   made and the block transposed back: the inverse row pass of the
+//   product, the block read and written once.
+void forward_rows(double* buf, const double* block, std::size_t C, std::size_t S, const Mod& m,
+                  const Prime& prime) {
+    for (std::size_t c = 0; c < C; ++c)
+        for (int i = 0; i < W; ++i) buf[W * c + i] = block[i * S + c];
+    dif(buf, C, prime.w_fwd, m);
+}
+
+void rows(double* data, const Twiddles& tw, const Prime& prime, double* scratch, std::size_t from, std::size_t to) {
+    const Mod m(prime);
+    const std::size_t C = std::size_t{1} << (tw.k - tw.row_bits), S = C + ROW_PAD;
+    for (std::size_t b = from; b < to; ++b) {
+        double* block = data + W * b * S;
+        forward_rows(scratch, block, C, S, m, prime);
+        copy_rows(block, scratch, C, W, W);
+    }
+}
+
+void row_products(double* data, const double* other, const Twiddles& tw, const Prime& prime, double* scratch,
+                  std::size_t from, std::size_t to) {
     const Mod m(prime);
     const std::size_t C = std::size_t{1} << (tw.k - tw.row_bits), S = C + ROW_PAD;
     double* buf = scratch;
     for (std::size_t b = from; b < to; ++b) {
         double* block = data + W * b * S;
-        if (inverse) {
-            copy_rows(buf, block, C, W, W);
-            dit(buf, C, prime.w_inv, m);
-            for (std::size_t c = 0; c < C; ++c)
-                for (int i = 0; i < W; ++i) block[i * S + c] = buf[W * c + i];
-        } else {
-            for (std::size_t c = 0; c < C; ++c)
-                for (int i = 0; i < W; ++i) buf[W * c + i] = block[i * S + c];
-            dif(buf, C, prime.w_fwd, m);
-            copy_rows(block, buf, C, W, W);
-        }
+        forward_rows(buf, block, C, S, m, prime);
+        const double* factor = other ? other + W * b * S : buf;
+        for (std::size_t i = 0; i < W * C; i += V::lanes)
+            V::store(buf + i, m.mulmod(V::load(buf + i), V::load(factor + i)));
+        dit(buf, C, prime.w_inv, m);
+        for (std::size_t c = 0; c < C; ++c)
+            for (int i = 0; i < W; ++i) block[i * S + c] = buf[W * c + i];
     }
-}
-
-void pointwise(double* a, const double* b, std::size_t from, std::size_t to, const Prime& prime) {
-    const Mod m(prime);
-    for (std::size_t i = from; i < to; i += V::lanes) V::store(a + i, m.mulmod(V::load(a + i), V::load(b + i)));
 }
 
 // Bits [offset, offset + width) of {a, an}, width <= 48; 0 past the end.
@@ -328,7 +342,7 @@ void garner(double* const* r, int np, const Prime* primes, std::size_t from, std
 
 }  // namespace
 
-const Kernels kernels = {NTT_ISA_NAME, load, columns, rows, pointwise, garner};
+const Kernels kernels = {NTT_ISA_NAME, load, columns, rows, row_products, garner};
 
 }  // namespace NTT_ISA
 }  // namespace mul

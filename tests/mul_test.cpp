@@ -3,7 +3,8 @@
 // at the threshold, around every change of transform length up to 2^14, for
 // unbalanced operands, squares, operands of all-ones words (the largest
 // coefficients the bounds allow) and one-word operands, on 1, 2 and 3
-// threads; and a damaged product caught by the check and made again.
+// threads; products whose low words are left out; and a damaged product
+// caught by the check and made again.
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -144,6 +145,53 @@ TEST(Mul, EqualsGmpForUnbalancedAllOnesOneWordAndEveryThreadCount) {
                 if (c.an == c.bn) {
                     EXPECT_EQ(compare(x, true, threads), "");
                 }
+            }
+        }
+    }
+    gmp_randclear(state);
+}
+
+// A product kept in the engine's block with its low words left out (summed
+// apart in parts, only their carries and residue kept): the words kept are
+// GMP's on every instruction set and thread count. All-ones operands give a
+// product whose low words are zero, which the parts' sums reach only through
+// carries that run across whole parts.
+TEST(Mul, ProductWithoutItsLowWordsKeepsGmpsTopWords) {
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, seed() + 4);
+    struct Case {
+        std::size_t an, bn;
+        bool ones;
+    };
+    const Case cases[] = {{12345, 12345, true}, {12345, 12345, false}, {40000, 30000, false}, {40000, 40000, true}};
+    ASSERT_GE(mul::shape(12345, 12345).log2_length, 14);  // long enough for threads
+    for (const std::string& set : instruction_sets()) {
+        ASSERT_TRUE(mul::use_instructions(set.c_str()));
+        for (const Case& c : cases) {
+            const Operands x = random_operands(c.an, c.bn, state, c.ones);
+            const std::size_t n = c.an + c.bn;
+            for (bool square : {false, true}) {
+                if (square && c.an != c.bn) continue;
+                std::vector<mp_limb_t> expected(n);
+                if (square)
+                    mpn_sqr(expected.data(), x.a.data(), static_cast<mp_size_t>(c.an));
+                else
+                    mpn_mul(expected.data(), x.a.data(), static_cast<mp_size_t>(c.an), x.b.data(),
+                            static_cast<mp_size_t>(c.bn));
+                for (int threads : {1, 2, 3})
+                    for (std::size_t low : {std::size_t{300}, c.an - 1, n - 64}) {
+                        const std::uint64_t failed_before = mul::failed_checks();
+                        const mul::Product product(x.a.data(), c.an, square ? nullptr : x.b.data(), c.bn, threads,
+                                                   low);
+                        const std::string where = set + (square ? " square " : " product ") + std::to_string(c.an) +
+                                                  " x " + std::to_string(c.bn) + " from word " + std::to_string(low) +
+                                                  " threads " + std::to_string(threads);
+                        EXPECT_EQ(mul::failed_checks(), failed_before) << where;
+                        std::size_t differ = 0;
+                        while (differ < n - low && product.words()[differ] == expected[low + differ]) ++differ;
+                        EXPECT_EQ(differ, n - low) << where << ": word " << low + differ << " differs";
+                    }
             }
         }
     }
