@@ -94,6 +94,12 @@ std::vector<std::size_t> lengths_around_changes() {
     return lengths;
 }
 
+// Operand lengths, and whether every word is all ones.
+struct Case {
+    std::size_t an, bn;
+    bool ones;
+};
+
 std::vector<std::string> instruction_sets() {
     std::vector<std::string> sets;
     for (const char* name : {"portable", "avx2", "avx512"})
@@ -125,10 +131,6 @@ TEST(Mul, EqualsGmpForUnbalancedAllOnesOneWordAndEveryThreadCount) {
     gmp_randstate_t state;
     gmp_randinit_default(state);
     gmp_randseed_ui(state, seed() + 1);
-    struct Case {
-        std::size_t an, bn;
-        bool ones;
-    };
     // Both sides of the thresholds (AVX-512: 2,500 limbs in all and 500 in
     // the shorter; otherwise 4,000 and 700), then beyond them.
     const Case cases[] = {{1249, 1249, false},   {1250, 1250, true},   {1251, 1250, false},
@@ -160,10 +162,6 @@ TEST(Mul, ProductWithoutItsLowWordsKeepsGmpsTopWords) {
     gmp_randstate_t state;
     gmp_randinit_default(state);
     gmp_randseed_ui(state, seed() + 4);
-    struct Case {
-        std::size_t an, bn;
-        bool ones;
-    };
     const Case cases[] = {{12345, 12345, true}, {12345, 12345, false}, {40000, 30000, false}, {40000, 40000, true}};
     ASSERT_GE(mul::shape(12345, 12345).log2_length, 14);  // long enough for threads
     for (const std::string& set : instruction_sets()) {
