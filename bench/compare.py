@@ -54,8 +54,8 @@ def programs():
     bsplitpi = os.path.join(BUILD, "series", "bsplitpi")
     peers = os.path.join(BUILD, "bench")
     return [Program(f"agmpi {v}", "ours", [agmpi, "{digits}", str(v), "1"]) for v in (0, 1, 2)] + [
-        Program("agmpi 2 --fast", "ours", [agmpi, "{digits}", "2", "1", "--fast"]),
-        Program("agmpi 2 --fast all cores", "ours", [agmpi, "{digits}", "2", "1", "--fast", "--threads=0"],
+        Program("agmpi 1 --fast", "ours", [agmpi, "{digits}", "1", "1", "--fast"]),
+        Program("agmpi 1 --fast all cores", "ours", [agmpi, "{digits}", "1", "1", "--fast", "--threads=0"],
                 threaded=True),
         Program("bsplitpi", "ours", [bsplitpi, "{digits}", "1"]),
         Program("bsplitpi all cores", "ours", [bsplitpi, "{digits}", "1", "0"], threaded=True),
