@@ -89,7 +89,9 @@ static const Variant VARIANT0 = {
 
 // Variant 1: one squaring, one root; a_{k+1}^2 by squaring a_{k+1}.
 static const Variant VARIANT1 = {
-    {[] { newton_sqrt(c, b2, B); },  // b_k; this variant has no use for B
+    // b_k; c's value is spent, so it is the root's scratch too and B is
+    // never written: one number fewer at the peak
+    {[] { newton_sqrt(c, b2, c); },
      [] {
          mpf_add(A, A, c);
          mpf_div_2exp(A, A, 1);  // a_{k+1}
