@@ -72,11 +72,14 @@ struct Variant {
 
 // Variant 0: one squaring, one root; a_{k+1}^2 rebuilt by an addition.
 static const Variant VARIANT0 = {
-    {[] { newton_sqrt(B, b2, c); },  // b_k; c is free until step 2
+    // b_k, held in c, which is free until step 2 and is the root's scratch
+    // too; c <- a_{k+1} - b_k then overwrites it in place. B is never
+    // written: one number fewer at the peak, the same values.
+    {[] { newton_sqrt(c, b2, c); },
      [] {
-         mpf_add(A, A, B);
+         mpf_add(A, A, c);
          mpf_div_2exp(A, A, 1);  // a_{k+1}
-         mpf_sub(c, A, B);
+         mpf_sub(c, A, c);
      },
      [] { products::mul(c, c, c); }},  // ((a_k - b_k) / 2)^2
     [] {
