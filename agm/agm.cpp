@@ -72,8 +72,8 @@ struct Variant {
 
 // Variant 0: one squaring, one root; a_{k+1}^2 rebuilt by an addition.
 static const Variant VARIANT0 = {
-    // b_k, held in c, which is free until step 2 and is the root's scratch
-    // too; c <- a_{k+1} - b_k then overwrites it in place. B is never
+    // b_k into c, which step 0 is done with and which the root uses as its
+    // scratch too; step 2 turns it into a_{k+1} - b_k in place. B is never
     // written: one number fewer at the peak, the same values.
     {[] { newton_sqrt(c, b2, c); },
      [] {

@@ -13,12 +13,13 @@
 namespace agm {
 
 // The AGM state, all at agm_prec() bits.
-extern mpf_t A;   // a_k (variants 0 and 1; the root's scratch in variant 2)
-extern mpf_t B;   // b_k (variant 0; the root's scratch in variant 1)
+extern mpf_t A;   // a_k (variants 0 and 1)
+extern mpf_t B;   // never written: c holds b_k, one number fewer at the peak
 extern mpf_t a2;  // a_k^2; pi after agm_finish
 extern mpf_t b2;  // b_k^2
-extern mpf_t c;   // 2^k (a_k^2 - b_k^2) after step 0; a temporary later on,
-                  // and the kernels' scratch where it is free
+extern mpf_t c;   // 2^k (a_k^2 - b_k^2) after step 0; b_k after the root in
+                  // variants 0 and 1, a temporary later on, and the
+                  // kernels' scratch where it is free
 extern mpf_t s;   // the running denominator
 
 // Clock ticks (run_clock) spent in each of the four measured steps of all
