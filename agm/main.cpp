@@ -75,8 +75,17 @@ int main(int argc, char** argv) {
     if (!read_digit_count(argv[0], arg[0], MAX_FLOAT_DIGITS, &digits)) return 1;
     const int algorithm = arg.size() > 1 ? read_switch(arg[1]) : 0;
     const int output = arg.size() > 2 ? read_switch(arg[2]) : 0;
-    const int threads = options.threads > 0 ? options.threads : 1;
     const long prec = precision_bits(digits);
+    // Where even the full-precision product is too short for the engine to
+    // share, no product of the run would use a second thread: the run is a
+    // one-thread run, and its report is one thread's. A float product reads
+    // its operands' top prec + 1 limbs.
+    int threads = options.threads > 0 ? options.threads : 1;
+    if (threads > 1) {
+        const long bits = prec + agm_guard_bits(agm_iterations(prec));
+        const auto limbs = static_cast<std::size_t>((bits + 2 * GMP_NUMB_BITS - 1) / GMP_NUMB_BITS + 1);
+        threads = mul::threads_for(limbs, limbs, threads);
+    }
     if (!memory_suffices(argv[0], digits, agmpi_peak_bytes(digits, options.fast), machine_memory())) return 1;
     exit_when_memory_runs_out(argv[0]);
     if (options.fast) products::use_engine(threads);

@@ -931,6 +931,10 @@ Shape shape(std::size_t an, std::size_t bn) {
     return {plan.np, plan.b, plan.k};
 }
 
+int threads_for(std::size_t an, std::size_t bn, int threads) {
+    return uses_transform(an, bn) ? useful_threads(threads, choose_plan(an, bn, false)) : 1;
+}
+
 std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads) {
     if (!uses_transform(an, bn)) return 0;
     const Plan plan = choose_plan(an, bn, false);

@@ -69,6 +69,10 @@ struct Shape {
 };
 Shape shape(std::size_t an, std::size_t bn);
 
+// Threads a product of these lengths runs on, of `threads` asked for: 1
+// where GMP makes it or its transform is too short to be worth sharing.
+int threads_for(std::size_t an, std::size_t bn, int threads);
+
 // Bytes the transform allocates for such a product (0 where GMP multiplies):
 // its residues, one operand's transform per thread, the buffers.
 std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads);
