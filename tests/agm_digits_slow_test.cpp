@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "agm_run.h"
+#include "mul.h"
 #include "pi_reference.h"
+#include "products.h"
 
 static void expect_right_digits(int digits, int algorithm) {
     const AgmResult r = agm_pi(digits, algorithm);
@@ -28,4 +30,22 @@ TEST_P(AgmDigitsSlow, Million) {
     // digits print one decimal more than the reference holds.
     expect_right_digits(999999, GetParam());
     expect_right_digits(1000000, GetParam());
+}
+
+TEST_P(AgmDigitsSlow, MillionThroughTheEngineOnTwoThreadsIsTheLibrarysValue) {
+    // Products of every length the run makes at its sizes, threaded ones
+    // among them: the value itself, not only its digits, is the library's.
+    mpf_t plain, fast;
+    mpf_init(plain);
+    mpf_init(fast);
+    const AgmResult expected = agm_pi(1000000, GetParam(), plain);
+    products::use_engine(2);
+    const AgmResult got = agm_pi(1000000, GetParam(), fast);
+    products::use_library();
+    EXPECT_EQ(mpf_cmp(fast, plain), 0) << "variant " << GetParam();
+    EXPECT_EQ(mul::failed_checks(), 0u) << "products the check caught and GMP made again";
+    EXPECT_EQ(got.mantissa, expected.mantissa);
+    EXPECT_EQ(got.exponent, expected.exponent);
+    mpf_clear(plain);
+    mpf_clear(fast);
 }

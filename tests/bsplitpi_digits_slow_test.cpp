@@ -29,3 +29,15 @@ TEST(BsplitpiDigitsSlow, HundredThousandAndMillion) {
     expect_right_digits(999999);
     expect_right_digits(1000000);
 }
+
+TEST(BsplitpiDigitsSlow, MillionWithFastOnTwoThreadsPrintsTheDefaultRunsLines) {
+    // The engine's products at every level of the splitting, threaded, and
+    // the project's conversion on threads: the digit line and the term line.
+    const auto lines = [](const std::string& out) { return out.substr(0, out.find("\nBinary splitting")); };
+    const ProgramRun plain = run_program(BSPLITPI_PATH, {"1000000", "1"});
+    const ProgramRun fast = run_program(BSPLITPI_PATH, {"1000000", "1", "--fast", "--threads=2"});
+    ASSERT_EQ(fast.status, 0);
+    EXPECT_EQ(fast.err, "");  // no product the check caught and GMP made again
+    EXPECT_GT(lines(plain.out).size(), 1000000u);
+    EXPECT_EQ(lines(fast.out), lines(plain.out) + "\nWall-clock times, 2 threads");
+}
