@@ -8,7 +8,7 @@
 
 namespace agm {
 
-mpf_t A, B, a2, b2, c, s;
+mpf_t A, a2, b2, c, s;
 long long T[4], FD;
 
 // Clock reading at the end of the last iteration; the finish is timed from it.
@@ -18,7 +18,6 @@ void agm_create(long prec_bits) {
     P = prec_bits;
     mpf_set_default_prec(static_cast<mp_bitcnt_t>(agm_prec()));
     mpf_init(A);
-    mpf_init(B);
     mpf_init(a2);
     mpf_init(b2);
     mpf_init(c);
@@ -38,7 +37,7 @@ void agm_release() {
 // so each gets back the precision it was created with first.
 void agm_release_all_but_pi() {
     const auto scratch = static_cast<mp_bitcnt_t>(ladder_scratch_bits(agm_prec()));
-    for (mpf_ptr x : {A, B, b2, c, s}) {
+    for (mpf_ptr x : {A, b2, c, s}) {
         mpf_set_prec_raw(x, static_cast<mp_bitcnt_t>(agm_prec()));
         mpf_clear(x);
     }
@@ -73,8 +72,8 @@ struct Variant {
 // Variant 0: one squaring, one root; a_{k+1}^2 rebuilt by an addition.
 static const Variant VARIANT0 = {
     // b_k into c, which step 0 is done with and which the root uses as its
-    // scratch too; step 2 turns it into a_{k+1} - b_k in place. B is never
-    // written: one number fewer at the peak, the same values.
+    // scratch too; step 2 turns it into a_{k+1} - b_k in place: b_k needs no
+    // number of its own, one fewer at the peak.
     {[] { newton_sqrt(c, b2, c); },
      [] {
          mpf_add(A, A, c);
@@ -92,8 +91,8 @@ static const Variant VARIANT0 = {
 
 // Variant 1: one squaring, one root; a_{k+1}^2 by squaring a_{k+1}.
 static const Variant VARIANT1 = {
-    // b_k; c's value is spent, so it is the root's scratch too and B is
-    // never written: one number fewer at the peak
+    // b_k; c's value is spent, so it is the root's scratch too: b_k needs
+    // no number of its own, one fewer at the peak
     {[] { newton_sqrt(c, b2, c); },
      [] {
          mpf_add(A, A, c);

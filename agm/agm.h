@@ -14,7 +14,6 @@ namespace agm {
 
 // The AGM state, all at agm_prec() bits.
 extern mpf_t A;   // a_k (variants 0 and 1)
-extern mpf_t B;   // never written: c holds b_k, one number fewer at the peak
 extern mpf_t a2;  // a_k^2; pi after agm_finish
 extern mpf_t b2;  // b_k^2
 extern mpf_t c;   // 2^k (a_k^2 - b_k^2) after step 0; b_k after the root in
@@ -27,9 +26,9 @@ extern mpf_t s;   // the running denominator
 extern long long T[4];
 extern long long FD;
 
-// Sets P to prec_bits, the default precision to agm_prec(), and creates A, B,
+// Sets P to prec_bits, the default precision to agm_prec(), and creates A,
 // a2, b2, c, s at it, then r and t at the ladder's scratch size. A number a
-// variant never touches takes address space but no memory.
+// variant never touches (A in variant 2) takes address space but no memory.
 void agm_create(long prec_bits);
 // Releases every number agm_create made.
 void agm_release();

@@ -82,8 +82,7 @@ int main(int argc, char** argv) {
     // its operands' top prec + 1 limbs.
     int threads = options.threads > 0 ? options.threads : 1;
     if (threads > 1) {
-        const long bits = prec + agm_guard_bits(agm_iterations(prec));
-        const auto limbs = static_cast<std::size_t>((bits + 2 * GMP_NUMB_BITS - 1) / GMP_NUMB_BITS + 1);
+        const auto limbs = static_cast<std::size_t>((agm_prec_for(prec) + 2 * GMP_NUMB_BITS - 1) / GMP_NUMB_BITS + 1);
         threads = mul::threads_for(limbs, limbs, threads);
     }
     if (!memory_suffices(argv[0], digits, agmpi_peak_bytes(digits, options.fast), machine_memory())) return 1;

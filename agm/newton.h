@@ -30,8 +30,10 @@ int agm_iterations(long prec);
 constexpr long AGM_MIN_GUARD_BITS = 32;
 inline long agm_guard_bits(int n) { return n + 4 > AGM_MIN_GUARD_BITS ? n + 4 : AGM_MIN_GUARD_BITS; }
 
-// Precision of every AGM number and of the kernels' results, bits.
-inline long agm_prec() { return P + agm_guard_bits(agm_iterations(P)); }
+// Precision of every AGM number and of the kernels' results, bits, for a
+// run of prec_bits; agm_prec() for this run's P.
+inline long agm_prec_for(long prec_bits) { return prec_bits + agm_guard_bits(agm_iterations(prec_bits)); }
+inline long agm_prec() { return agm_prec_for(P); }
 
 // Scratch numbers of the kernels, at ladder_scratch_bits(agm_prec()) bits.
 // Their values between calls mean nothing. The one full-precision scratch
