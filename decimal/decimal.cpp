@@ -5,10 +5,9 @@
 #include <iterator>
 #include <map>
 #include <set>
-#include <system_error>
-#include <thread>
 
 #include "mul.h"
+#include "team.h"
 
 namespace decimal {
 
@@ -267,19 +266,21 @@ Tail halves(mp_limb_t* f, std::size_t w, std::size_t len, Cut* c, char* out, con
     mp_limb_t* high = f + (w - limbs_for(c->h));
     const std::size_t wh = limbs_for(c->h), wl = c->low.size();
     Tail first{}, second{};
-    const int lead_threads = threads / 2 > 0 ? threads / 2 : 1;
-    std::thread helper;
     if (threads > 1 && len <= s.top) {
-        try {
-            helper = std::thread(
-                [&] { second = split(c->low.get(), wl, c->l, out + c->h, s, threads - lead_threads); });
-        } catch (const std::system_error&) {
-            // No thread to be had: both halves here, each product on every thread.
-        }
-    }
-    if (helper.joinable()) {
-        first = split(high, wh, c->h, out, s, lead_threads);
-        helper.join();
+        // Each half on its share of the threads; both here, each product on
+        // every thread, where no thread can be had.
+        const int lead_threads = threads / 2;
+        mul::Team team(2);
+        team.run([&](int t, int size) {
+            if (size == 1) {
+                first = split(high, wh, c->h, out, s, threads);
+                second = split(c->low.get(), wl, c->l, out + c->h, s, threads);
+            } else if (t == 1) {
+                second = split(c->low.get(), wl, c->l, out + c->h, s, threads - lead_threads);
+            } else {
+                first = split(high, wh, c->h, out, s, lead_threads);
+            }
+        });
     } else {
         first = split(high, wh, c->h, out, s, threads);
         second = split(c->low.get(), wl, c->l, out + c->h, s, threads);

@@ -19,7 +19,8 @@ struct Modulus {
     std::uint64_t block_weight;     // 2^(64 BLOCK) mod q
 };
 
-// q = 2^61 - d prime, d odd in [2^10, 2^20), from the process's random device.
+// q = 2^61 - d, the first prime from a random odd d in [2^10, 2^20) on, from
+// the process's random device.
 Modulus choose_modulus() {
     std::random_device device;
     std::uint64_t d = (std::uint64_t{device()} % (1u << 19) + (1u << 9)) * 2 + 1;
@@ -83,25 +84,18 @@ void Dropped::add(const mp_limb_t* x, std::size_t n) {
         residue_ = (residue_ + mul_mod(mul::residue(x, n, m), weight_, m.q)) % m.q;
         weight_ = mul_mod(weight_, pow_mod(m.word, n, m.q), m.q);
     }
-    count_ += n;
 }
 
-void Dropped::add_at(const Dropped& part, std::size_t at) {
-    const Modulus& m = modulus();
-    residue_ = (residue_ + mul_mod(part.residue_, pow_mod(m.word, at, m.q), m.q)) % m.q;
+void Dropped::add_at(std::uint64_t residue, std::size_t at) {
+    residue_ = check_add(residue_, check_mul(residue, check_word_power(at)));
 }
 
-void Dropped::take_away(const mp_limb_t* x, std::size_t n, std::size_t at) {
-    const Modulus& m = modulus();
-    const std::uint64_t value = mul_mod(mul::residue(x, n, m), pow_mod(m.word, at, m.q), m.q);
-    residue_ = (residue_ + m.q - value) % m.q;
-}
+void Dropped::cover(std::size_t words) { weight_ = check_word_power(words); }
 
-void Dropped::cover(std::size_t count) {
-    const Modulus& m = modulus();
-    count_ = count;
-    weight_ = pow_mod(m.word, count, m.q);
-}
+std::uint64_t check_residue(const mp_limb_t* x, std::size_t n) { return residue(x, n, modulus()); }
+std::uint64_t check_word_power(std::size_t n) { return pow_mod(modulus().word, n, modulus().q); }
+std::uint64_t check_add(std::uint64_t a, std::uint64_t b) { return (a + b) % modulus().q; }
+std::uint64_t check_mul(std::uint64_t a, std::uint64_t b) { return mul_mod(a, b, modulus().q); }
 
 bool product_holds(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
                    const mp_limb_t* r, std::size_t n, int threads, const Dropped* dropped) {
@@ -128,7 +122,10 @@ bool product_holds(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::
         const std::uint64_t shift = pow_mod((8 * m.d) % m.q, half, m.q);  // 2^(64 half)
         rr = (rr + mul_mod(part[1], shift, m.q)) % m.q;
     }
-    if (dropped) rr = (dropped->residue() + mul_mod(rr, dropped->weight(), m.q)) % m.q;
+    if (dropped) {
+        if (!dropped->consistent()) return false;
+        rr = (dropped->residue() + mul_mod(rr, dropped->weight(), m.q)) % m.q;
+    }
     return mul_mod(ra, rb, m.q) == rr;
 }
 

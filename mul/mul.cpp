@@ -58,7 +58,7 @@ constexpr int MIN_K = 6, MAX_K = 2 * TABLE_BITS;
 
 std::atomic<const Kernels*> active{nullptr};
 std::atomic<std::uint64_t> failures{0}, refailures{0};
-std::atomic<bool> damage{false};
+std::atomic<bool> damage{false}, damage_carry{false};
 
 const Kernels& kernels() {
     const Kernels* k = active.load();
@@ -454,21 +454,23 @@ struct Part {
     bool dropped;
 };
 
-// What a dropped part leaves: its lowest BOTTOM words, the AND of those above
-// them, and the residue of its whole sum. The carry that comes into it from
-// the parts below (16 words and a bit) reaches its words above the bottom
-// only where those are all ones, and then only as a carry into its own.
+// What a dropped part leaves: its lowest BOTTOM words, the AND and the
+// residue of those above them (its middle, words [BOTTOM, hi - lo)); its
+// words from hi up go to the spill. The carry that comes into it from the
+// parts below (16 words and a bit) reaches its middle only where that is
+// all ones, and then only as a carry into its spill.
 constexpr std::size_t BOTTOM = 17;
 struct Below {
     mp_limb_t bottom[BOTTOM];
     std::uint64_t ones;
-    Dropped residue;
+    Dropped middle;
 };
 
 // A dropped part (hi - lo >= BOTTOM): its coefficients summed in a window
 // of words that slides up with them (a word below a coefficient's first word
-// is final in the part's sum), each word joined to out's residue as it
-// leaves the window; its words from hi up (16 at most) go to spill.
+// is final in the part's sum), each word above the bottom joined to the
+// middle's residue as it leaves the window; its words from hi up (16 at
+// most) go to spill.
 void accumulate_below(const Digits& digits, unsigned b, const Part& part, Below& out, mp_limb_t* spill) {
     // Writes stay below SLIDE + 3 + 10 words: a coefficient starts at most
     // three words above the one before (b <= 192). SLIDE words are a check block.
@@ -481,14 +483,17 @@ void accumulate_below(const Digits& digits, unsigned b, const Part& part, Below&
             std::memset(window + zeroed, 0, (words - zeroed) * sizeof(mp_limb_t));
             zeroed = words;
         }
+        std::size_t bottom = 0;  // of these words
         for (std::size_t w = 0; w < words; ++w) {
             const std::size_t at = start + w - part.lo;
-            if (at < BOTTOM)
+            if (at < BOTTOM) {
                 out.bottom[at] = window[w];
-            else
+                ++bottom;
+            } else {
                 out.ones &= window[w];
+            }
         }
-        out.residue.add(window, words);
+        out.middle.add(window + bottom, words - bottom);
         std::memmove(window, window + words, (zeroed - words) * sizeof(mp_limb_t));
         zeroed -= words;
         start += words;
@@ -501,7 +506,39 @@ void accumulate_below(const Digits& digits, unsigned b, const Part& part, Below&
     drop(part.hi - start);
     std::fill(spill, spill + 16, mp_limb_t{0});
     std::memcpy(spill, window, zeroed * sizeof(mp_limb_t));
-    out.residue.add(spill, 16);
+}
+
+// The dropped parts' sums [0, count) joined lowest first, each with the
+// carry from those below: into the residue of the words left out (low,
+// covering the parts' words) and the carry into the first word kept
+// (carry). The residue is that of the words the joins make, each part's
+// bottom with the carry in and its middle with the carry that passes into
+// it, never the sums' less a carry: so the check then covers the carry
+// added to the words kept. Where the AND of a middle and its residue
+// disagree on whether a carry passes it, low is marked inconsistent.
+void join_dropped(const Part* parts, int count, const Below* below, const mp_limb_t* spills, Dropped* low,
+                  mp_limb_t carry[BOTTOM]) {
+    std::fill(carry, carry + BOTTOM, mp_limb_t{0});
+    for (int j = 0; j < count; ++j) {
+        const Below& part = below[j];
+        const std::size_t middle_words = parts[j].hi - parts[j].lo - BOTTOM;
+        mp_limb_t sum[BOTTOM];
+        const bool into_middle = mpn_add_n(sum, part.bottom, carry, BOTTOM) != 0;
+        const bool through = into_middle && part.ones == ~std::uint64_t{0};
+        // A middle of all ones has the residue of 2^(64 middle_words) - 1.
+        if (into_middle && through != (check_add(part.middle.residue(), 1) == check_word_power(middle_words)))
+            low->mark_inconsistent();
+        // The middle with the carry in: its words plus 1, less 2^(64
+        // middle_words) where the carry passes it.
+        std::uint64_t middle = check_add(part.middle.residue(), into_middle ? 1 : 0);
+        if (through) middle = 0;
+        low->add_at(check_add(check_residue(sum, BOTTOM), check_mul(middle, check_word_power(BOTTOM))),
+                    parts[j].lo);
+        std::copy(spills + 16 * j, spills + 16 * (j + 1), carry);
+        carry[16] = 0;
+        if (through) mpn_add_1(carry, carry, BOTTOM, 1);
+    }
+    low->cover(parts[count - 1].hi);
 }
 
 // A team takes the primes a thread each in turn, as many as divide evenly;
@@ -595,7 +632,9 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
     std::size_t longest = 0;
     for (int j = 0; j < count; ++j) longest = std::max(longest, f[j].an);
     const Plan plan = choose_plan(longest, bn, square);  // exact for each of them too
-    threads = useful_threads(threads, plan);
+    // Everything the team shares is sized from the threads that joined it.
+    Team team(useful_threads(threads, plan));
+    threads = team.size();
     const Kernels& kern = kernels();
     const Prime* p = primes();
     const std::size_t L = std::size_t{1} << plan.k, R = std::size_t{1} << (plan.k / 2), C = L / R;
@@ -666,7 +705,6 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
     std::fill(spill, spill + 16 * task_count, mp_limb_t{0});
     Below dropped_parts[MAX_PARTS];
     std::atomic<int> next_part{0};
-    Team team(threads);
     team.run([&](int t, int size) {
         double* scratch = buffers + t * per_thread;
         double* other = others + (own_others > 1 && !whole ? t * array : 0);
@@ -759,30 +797,19 @@ Block transform_products(const Factor* f, int count, const mp_limb_t* b, std::si
                            part.first, part.last);
         }
     });
-    // Each part's carries above its words into the next part's words. A
-    // dropped part's pass through its bottom words (and its words above
-    // those where all are ones) to its own carries; the last's go into the
-    // first word kept, and the residue of the words left out is what the
-    // dropped parts' sums come to, less those.
-    mp_limb_t carry[BOTTOM] = {0};
-    for (int task = 0; task < task_count; ++task) {
+    // The dropped parts' carry into the first word kept; each kept part's
+    // carries above its words into the next part's words.
+    int task = 0;
+    if (below > 0) {
+        while (tasks[task].dropped) ++task;
+        mp_limb_t carry[BOTTOM];
+        join_dropped(tasks, task, dropped_parts, spill, dropped, carry);
+        if (damage_carry.exchange(false)) carry[0] ^= 1;
+        mpn_add(r[0], r[0], n[0] - skip, carry, BOTTOM);
+    }
+    for (; task < task_count; ++task) {
         const Part& part = tasks[task];
         const mp_limb_t* above = &spill[16 * task];
-        if (part.dropped) {
-            const Below& low = dropped_parts[task];
-            mp_limb_t sum[BOTTOM];
-            const bool through = mpn_add_n(sum, low.bottom, carry, BOTTOM) && low.ones == ~std::uint64_t{0};
-            std::copy(above, above + 16, carry);
-            carry[16] = 0;
-            if (through) mpn_add_1(carry, carry, BOTTOM, 1);
-            dropped->add_at(low.residue, part.lo);
-            if (!tasks[task + 1].dropped) {
-                dropped->take_away(carry, BOTTOM, skip);
-                dropped->cover(skip);
-                mpn_add(r[0], r[0], n[0] - skip, carry, BOTTOM);
-            }
-            continue;
-        }
         const std::size_t base = part.j == 0 ? skip : 0, at = part.hi;
         if (at < n[part.j])
             mpn_add(r[part.j] + (at - base), r[part.j] + (at - base), n[part.j] - at, above,
@@ -963,6 +990,7 @@ bool use_instructions(const char* name) {
 }
 
 void damage_next_product() { damage = true; }
+void damage_next_carry() { damage_carry = true; }
 
 void use_transform_from(std::size_t total, std::size_t shorter) {
     test_total = total;

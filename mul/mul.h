@@ -98,7 +98,10 @@ void release_kept_scratch();
 // operand, whatever the measured thresholds (0, 0: those again).
 void use_transform_from(std::size_t total, std::size_t shorter);
 
-// Tests: the next product the transform makes is damaged before its check.
+// Tests: the next product the transform makes is damaged before its check;
+// or, in the next product kept without its low words, the carry from those
+// into the words kept.
 void damage_next_product();
+void damage_next_carry();
 
 }  // namespace mul

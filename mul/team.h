@@ -1,204 +1,98 @@
 #pragma once
-// A team of threads for one product: run(work) calls work(t, size) for
-// t < size on `size` threads, t = 0 on the calling one, and returns when all
-// are done; barrier() inside work waits for the whole team. size is how many
-// threads could join, at most the number asked for: where a thread cannot
-// start (none left, no memory), the team is smaller and the work is shared
-// among those that did.
+// Teams of threads, for the engine's products and for whatever else a
+// program runs side by side. A team takes its members when it is made:
+// size() is how many could join, at most the number asked for (where a
+// thread cannot start, for want of threads or memory, the team is smaller),
+// and everything a team's work shares must be sized from size(), never from
+// the number asked for. run(work) calls work(t, size()) for t < size() on
+// that many threads, t = 0 on the calling one, and returns when all are
+// done; barrier() inside work waits for the whole team.
 //
 // The other members are helper threads kept for the process's life: a team
 // takes idle ones, starting new ones only where none is idle, and hands
-// them back when its work is done. Starting and joining a thread costs about
-// 50 microseconds, a tenth of a product that two threads make in a
-// millisecond; waking an idle one costs a few.
+// them back when it ends. Starting and joining a thread costs about 50
+// microseconds, a tenth of a product that two threads make in a
+// millisecond; waking an idle one costs a few. After fork the child starts
+// with no helpers: the parent's are not threads of the child's.
+//
+// An exception thrown by any member's work ends the team's work: members
+// waiting at a barrier, or reaching one, leave the work too, run() waits
+// for every member and then throws the first exception to the caller.
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace mul {
 
-// Waits that are usually short spin for up to SPIN_MICROSECONDS before they
-// sleep: a sleeping thread on a virtual machine can take a fifth of a
-// millisecond to wake, longer than the waits inside a product.
-constexpr int SPIN_MICROSECONDS = 200;
+// Cores this process may run on (its affinity mask, read once), at least 1.
+int affinity_cores();
 
-template <class Ready>
-bool spin_until(Ready ready) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(SPIN_MICROSECONDS);
-    do {
-        for (int i = 0; i < 64; ++i) {
-            if (ready()) return true;
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
-    } while (std::chrono::steady_clock::now() < until);
-    return false;
-}
+// The most threads at work at once since start-up (or since the last
+// forget_threads_at_work): the calling threads of teams and the helpers
+// running their work. A program's report gives it as the threads it had.
+int most_threads_at_work();
+void forget_threads_at_work();
 
-// One kept thread, running one job at a time.
-class Helper {
-public:
-    using Job = void (*)(void* context, int t);
-
-    // An idle helper, or a new one; null where no thread can start.
-    static Helper* take();
-    // Back among the idle ones, its job done.
-    static void give_back(Helper* helper);
-
-    void start(Job job, void* context, int t) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            job_ = job;
-            context_ = context;
-            t_ = t;
-            busy_ = true;
-        }
-        wake_.notify_one();
-    }
-
-    void wait() {
-        if (spin_until([&] { return !busy_.load(std::memory_order_acquire); })) return;
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [&] { return !busy_.load(std::memory_order_acquire); });
-    }
-
-private:
-    void serve() {
-        for (;;) {
-            const auto given = [&] { return busy_.load(std::memory_order_acquire); };
-            std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
-            if (!spin_until(given)) {
-                lock.lock();
-                wake_.wait(lock, given);
-                lock.unlock();
-            }
-            job_(context_, t_);
-            lock.lock();
-            busy_.store(false, std::memory_order_release);
-            lock.unlock();
-            done_.notify_one();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_, done_;
-    Job job_ = nullptr;
-    void* context_ = nullptr;
-    int t_ = 0;
-    std::atomic<bool> busy_{false};
-};
-
-// Helpers live as long as the process: they are never destroyed, so that
-// none is torn down under a thread still waiting on it at exit.
-inline std::mutex& idle_mutex() {
-    static std::mutex* mutex = new std::mutex;
-    return *mutex;
-}
-inline std::vector<Helper*>& idle_helpers() {
-    static std::vector<Helper*>* idle = new std::vector<Helper*>;
-    return *idle;
-}
-
-inline Helper* Helper::take() {
-    {
-        std::lock_guard<std::mutex> lock(idle_mutex());
-        std::vector<Helper*>& idle = idle_helpers();
-        if (!idle.empty()) {
-            Helper* helper = idle.back();
-            idle.pop_back();
-            return helper;
-        }
-    }
-    Helper* helper = nullptr;
-    try {
-        helper = new Helper;
-        std::thread([helper] { helper->serve(); }).detach();
-        return helper;
-    } catch (const std::exception&) {
-        delete helper;  // its thread did not start
-        return nullptr;
-    }
-}
-
-inline void Helper::give_back(Helper* helper) {
-    std::lock_guard<std::mutex> lock(idle_mutex());
-    try {
-        idle_helpers().push_back(helper);
-    } catch (const std::exception&) {
-        // No room to list it: it stays asleep, unused.
-    }
-}
+class Helper;
 
 class Team {
 public:
-    explicit Team(int wanted) : wanted_(wanted < 1 ? 1 : wanted) {}
+    explicit Team(int wanted);
+    ~Team();
+    Team(const Team&) = delete;
+    Team& operator=(const Team&) = delete;
+
+    int size() const { return size_; }
 
     template <class Work>
     void run(Work work) {
-        std::vector<Helper*> helpers;
-        try {
-            helpers.reserve(static_cast<std::size_t>(wanted_ - 1));
-        } catch (const std::exception&) {
-        }
-        while (static_cast<int>(helpers.size()) + 1 < wanted_ && helpers.size() < helpers.capacity()) {
-            Helper* helper = Helper::take();
-            if (!helper) break;
-            helpers.push_back(helper);
-        }
-        size_ = 1 + static_cast<int>(helpers.size());
         struct Context {
+            Team* team;
             Work* work;
-            int size;
-        } context{&work, size_};
-        const Helper::Job job = [](void* c, int t) {
-            const Context* shared = static_cast<const Context*>(c);
-            (*shared->work)(t, shared->size);
-        };
-        for (std::size_t i = 0; i < helpers.size(); ++i) helpers[i]->start(job, &context, static_cast<int>(i) + 1);
-        // The helpers read `work` until they are done: wait for them even
-        // where this thread's part throws.
-        std::exception_ptr failure;
-        try {
-            work(0, size_);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        for (Helper* helper : helpers) {
-            helper->wait();
-            Helper::give_back(helper);
-        }
-        if (failure) std::rethrow_exception(failure);
+        } context{this, &work};
+        launch(
+            [](void* c, int t) {
+                const Context* x = static_cast<const Context*>(c);
+                (*x->work)(t, x->team->size_);
+            },
+            &context);
     }
 
-    void barrier() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        const unsigned long generation = generation_.load(std::memory_order_relaxed);
-        if (++waiting_ == size_) {
-            waiting_ = 0;
-            generation_.store(generation + 1, std::memory_order_release);
-            lock.unlock();
-            wake_.notify_all();
-            return;
-        }
-        lock.unlock();
-        const auto passed = [&] { return generation_.load(std::memory_order_acquire) != generation; };
-        if (spin_until(passed)) return;
-        lock.lock();
-        wake_.wait(lock, passed);
-    }
+    void barrier();
 
 private:
-    int wanted_, size_ = 1, waiting_ = 0;
+    using Job = void (*)(void* context, int t);
+    void launch(Job job, void* context);
+    void abandon();
+
+    std::vector<Helper*> helpers_;
+    int size_ = 1, waiting_ = 0;
+    bool abandoned_ = false;
     std::atomic<unsigned long> generation_{0};
     std::mutex mutex_;
     std::condition_variable wake_;
 };
+
+// first() on a helper and second() here, side by side; both here, one after
+// the other, where no helper can be had. Either's exception reaches the
+// caller once both have ended.
+template <class First, class Second>
+void run_both(First first, Second second) {
+    Team team(2);
+    team.run([&](int t, int size) {
+        if (size == 1) {
+            first();
+            second();
+        } else if (t == 1) {
+            first();
+        } else {
+            second();
+        }
+    });
+}
 
 // Part t of `parts` of [0, n), in whole units of `unit`.
 inline std::size_t share_start(std::size_t n, int t, int parts, std::size_t unit = 1) {

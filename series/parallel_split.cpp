@@ -3,7 +3,7 @@
 #include "memory.h"
 #include "products.h"
 #include "progress.h"
-#include "run_both.h"
+#include "team.h"
 #include "split.h"
 
 namespace series {
@@ -21,7 +21,7 @@ namespace {
 // shorter ones (g is about 3/5 as long as p).
 void combine_in_lanes(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag,
                       BesideTask beside) {
-    run_both(
+    mul::run_both(
         [&] {
             products::mul(q2, q2, g);
             if (gflag)
@@ -59,7 +59,7 @@ void split_series_parallel(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned 
     mpz_init(q2);
     mpz_init(g2);
     // Each half's engine products share that half's threads.
-    run_both(
+    mul::run_both(
         [&] {
             products::ThreadShare share(left_threads);
             split_series_parallel(p, q, g, a, m, 1, left_threads);

@@ -9,6 +9,7 @@
 #include <gmp.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -192,6 +193,26 @@ TEST(Mul, ProductWithoutItsLowWordsKeepsGmpsTopWords) {
                     }
             }
         }
+    }
+    gmp_randclear(state);
+}
+
+// A wrong carry from the low words left out into the words kept must fail
+// the check, on one thread and on several, and GMP's words then stand.
+TEST(Mul, WrongCarryIntoTheWordsKeptIsCaught) {
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, seed() + 5);
+    const Operands x = random_operands(12345, 12345, state, false);
+    const std::size_t n = 2 * 12345, low = 12000;
+    std::vector<mp_limb_t> expected(n);
+    mpn_mul(expected.data(), x.a.data(), 12345, x.b.data(), 12345);
+    for (int threads : {1, 2}) {
+        const std::uint64_t before = mul::failed_checks();
+        mul::damage_next_carry();
+        const mul::Product product(x.a.data(), 12345, x.b.data(), 12345, threads, low);
+        EXPECT_EQ(mul::failed_checks(), before + 1) << threads << " threads";
+        EXPECT_TRUE(std::equal(expected.begin() + low, expected.end(), product.words())) << threads << " threads";
     }
     gmp_randclear(state);
 }
