@@ -9,10 +9,10 @@
 namespace agm {
 
 mpf_t A, a2, b2, c, s;
-long long T[4], FD;
+RunTicks T[4], FD;
 
 // Clock reading at the end of the last iteration; the finish is timed from it.
-static long long loop_end;
+static RunTicks loop_end;
 
 void agm_create(long prec_bits) {
     P = prec_bits;
@@ -52,7 +52,7 @@ void agm_setup() {
     mpf_set_ui(a2, 1);
     mpf_set_d(b2, 0.5);
     mpf_set_ui(s, 1);
-    T[0] = T[1] = T[2] = T[3] = FD = 0;
+    T[0] = T[1] = T[2] = T[3] = FD = RunTicks{};
 }
 
 // Step 0 of iteration k, common to all variants: s -= 2^k (a_k^2 - b_k^2).
@@ -127,9 +127,9 @@ static const Variant& variant_for(int algorithm) {
 
 // One iteration, each measured step timed between its own clock readings.
 static void iterate(int k, const Variant& variant) {
-    long long tick = run_clock();
+    RunTicks tick = run_clock();
     const auto lap = [&tick](int i) {
-        const long long now = run_clock();
+        const RunTicks now = run_clock();
         T[i] += now - tick;
         tick = now;
     };

@@ -9,6 +9,7 @@
 #include <gmp.h>
 
 #include "newton.h"
+#include "run_clock.h"
 
 namespace agm {
 
@@ -23,8 +24,8 @@ extern mpf_t s;   // the running denominator
 
 // Clock ticks (run_clock) spent in each of the four measured steps of all
 // iterations, and in the finish (from the end of the last iteration).
-extern long long T[4];
-extern long long FD;
+extern RunTicks T[4];
+extern RunTicks FD;
 
 // Sets P to prec_bits, the default precision to agm_prec(), and creates A,
 // a2, b2, c, s at it, then r and t at the ladder's scratch size. A number a

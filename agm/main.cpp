@@ -18,6 +18,8 @@
 #include "output_check.h"
 #include "products.h"
 #include "run_clock.h"
+#include "team.h"
+#include "threads.h"
 
 static const char USAGE[] =
     "%s  #digits [algorithm] [output]\n"
@@ -36,7 +38,8 @@ static const char OPTIONS[] =
 // 10^-(digits + 1); where even so the decimals after the last one are a run
 // of 0s or 9s that the bound leaves open, pi is computed again, quietly,
 // with more digits. `released`: the run released all but a2.
-static bool write_out(const char* program, const char* path, long long digits, int algorithm, bool released) {
+static bool write_out(const char* program, const char* path, DigitsFile& file, long long digits, int algorithm,
+                      bool released) {
     using namespace agm;
     std::string text = settled_decimals(a2, digits, digits + 1);
     if (text.empty()) {
@@ -54,14 +57,14 @@ static bool write_out(const char* program, const char* path, long long digits, i
         std::fprintf(stderr, "%s: the decimals of pi could not be settled for %s\n", program, path);
         return false;
     }
-    return write_digits_file(program, path, text);
+    return file.write(text);
 }
 
 int main(int argc, char** argv) {
     using namespace agm;
     Options options;
     if (!read_options(argv[0], argc, argv, &options)) return 1;
-    if (print_help_or_version(argv[0], options, USAGE, OPTIONS)) return 0;
+    if (print_help_or_version(argv[0], options, USAGE, OPTIONS)) return standard_output_complete(argv[0]) ? 0 : 1;
     if (options.positional.empty()) {
         std::printf(USAGE, argv[0]);
         return 1;
@@ -73,8 +76,8 @@ int main(int argc, char** argv) {
     const std::vector<const char*>& arg = options.positional;
     long long digits;
     if (!read_digit_count(argv[0], arg[0], MAX_FLOAT_DIGITS, &digits)) return 1;
-    const int algorithm = arg.size() > 1 ? read_switch(arg[1]) : 0;
-    const int output = arg.size() > 2 ? read_switch(arg[2]) : 0;
+    const int algorithm = arg.size() > 1 ? read_switch(argv[0], arg[1]) : 0;
+    const int output = arg.size() > 2 ? read_switch(argv[0], arg[2]) : 0;
     const long prec = precision_bits(digits);
     // Where even the full-precision product is too short for the engine to
     // share, no product of the run would use a second thread: the run is a
@@ -83,25 +86,29 @@ int main(int argc, char** argv) {
     int threads = options.threads > 0 ? options.threads : 1;
     if (threads > 1) {
         const auto limbs = static_cast<std::size_t>((agm_prec_for(prec) + 2 * GMP_NUMB_BITS - 1) / GMP_NUMB_BITS + 1);
-        threads = mul::threads_for(limbs, limbs, threads);
+        threads = threads_within(argv[0], mul::threads_for(limbs, limbs, threads), available_cores());
     }
     if (!memory_suffices(argv[0], digits, agmpi_peak_bytes(digits, options.fast), machine_memory())) return 1;
+    DigitsFile out;
+    if (options.out && !out.open(argv[0], options.out, static_cast<unsigned long long>(digits) + 3)) return 1;
     exit_when_memory_runs_out(argv[0]);
     if (options.fast) products::use_engine(threads);
-    run_clock_is_wall() = threads > 1;
 
-    const long long t0 = run_clock();
+    const RunTicks t0 = run_clock();
     agm_create(prec);
     agm_setup();
-    const long long t1 = run_clock();
+    const RunTicks t1 = run_clock();
     const int n = agm_loop(algorithm);
-    const long long t2 = run_clock();
+    const RunTicks t2 = run_clock();
     agm_finish();
-    const long long t3 = run_clock();
+    const RunTicks t3 = run_clock();
 
+    // Times are wall-clock where the run had more than one thread.
+    const int had = mul::most_threads_at_work();
+    run_clock_is_wall() = had > 1;
     const auto seconds = run_clock_seconds;
     std::printf("Done\n");
-    if (threads > 1) std::printf("Wall-clock times, %d threads\n", threads);
+    if (had > 1) std::printf("Wall-clock times, %d threads\n", had);
     std::printf("Computation time=%f\n", seconds(t3 - t0));
     std::printf("\tInitialization time=%f\n", seconds(t1 - t0));
     std::printf("\t%d iterations' time=%f (avg=%f)\n", n, seconds(t2 - t1), seconds(t2 - t1) / n);
@@ -115,9 +122,9 @@ int main(int argc, char** argv) {
         products::out_str(stdout, a2, static_cast<size_t>(digits) + 2);
         std::printf("\n");
     }
-    const long long t4 = run_clock();
+    const RunTicks t4 = run_clock();
     std::printf("Total time=%f\n", seconds(t4 - t0));
     const bool held = products::checks_held(argv[0]);
-    const bool written = !options.out || write_out(argv[0], options.out, digits, algorithm, output != 0);
+    const bool written = !options.out || write_out(argv[0], options.out, out, digits, algorithm, output != 0);
     return standard_output_complete(argv[0]) && held && written ? 0 : 1;
 }

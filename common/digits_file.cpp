@@ -1,11 +1,19 @@
 #include "digits_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "fatal_line.h"
 #include "products.h"
+#include "unfinished_file.h"
 
 namespace {
 
@@ -58,17 +66,171 @@ std::string settled_decimals(const mpf_t x, long long decimals, long long bound)
     return text;
 }
 
-bool write_digits_file(const char* program, const char* path, const std::string& text) {
-    const std::string part = std::string(path) + ".part";
-    std::FILE* file = std::fopen(part.c_str(), "w");
-    bool written = file != nullptr;
-    if (written) {
-        written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fputc('\n', file) != EOF;
-        written = std::fclose(file) == 0 && written;
+namespace {
+
+std::string directory_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string name_of(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+bool write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
     }
-    if (written && std::rename(part.c_str(), path) == 0) return true;
-    const int error = errno != 0 ? errno : EIO;
-    if (file) std::remove(part.c_str());
-    print_fatal_line("%s: cannot write %s: %s\n", program, path, std::strerror(error));
+    return true;
+}
+
+// A name in dir that no file has now, hidden, for the file called `name`.
+std::string unique_name(const std::string& dir, const std::string& name) {
+    static std::random_device device;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", device());
+    return dir + "/." + name + suffix;
+}
+
+}  // namespace
+
+DigitsFile::~DigitsFile() {
+    if (fd_ >= 0) close(fd_);
+    if (!temporary_.empty()) {
+        unlink(temporary_.c_str());
+        set_unfinished_file(nullptr);
+    }
+}
+
+bool DigitsFile::fail(const char* what, const std::string& path, int error) {
+    print_fatal_line("%s: %s %s: %s\n", program_, what, path.c_str(), std::strerror(error));
     return false;
+}
+
+bool DigitsFile::open(const char* program, const char* path, unsigned long long bytes) {
+    program_ = program;
+    path_ = path;
+    struct stat status;
+    if (stat(path, &status) == 0) {
+        if (S_ISDIR(status.st_mode)) return fail("cannot write", path_, EISDIR);
+        if (!S_ISREG(status.st_mode)) {
+            direct_ = true;
+            return access(path, W_OK) == 0 || fail("cannot write", path_, errno);
+        }
+        char* real = realpath(path, nullptr);
+        if (!real) return fail("cannot write", path_, errno);
+        target_ = real;
+        std::free(real);
+        replaces_ = true;
+        mode_ = status.st_mode & 07777;
+        uid_ = status.st_uid;
+        gid_ = status.st_gid;
+    } else if (errno == ENOENT) {
+        // No file yet: at the name itself, or at the end of its links.
+        target_ = path_;
+        for (int hops = 0;; ++hops) {
+            char link[4096];
+            const ssize_t n = readlink(target_.c_str(), link, sizeof link);
+            if (n < 0 || n == static_cast<ssize_t>(sizeof link)) break;
+            if (hops == 40) return fail("cannot write", path_, ELOOP);
+            const std::string to(link, static_cast<std::size_t>(n));
+            target_ = to[0] == '/' ? to : directory_of(target_) + "/" + to;
+        }
+    } else {
+        return fail("cannot write", path_, errno);
+    }
+    const std::string dir = directory_of(target_);
+#ifdef O_TMPFILE
+    // Unnamed until linked in, where /proc/self/fd lets it be.
+    fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ >= 0 && access("/proc/self/fd", X_OK) != 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    if (fd_ < 0 && errno != EISDIR && errno != EOPNOTSUPP && errno != EINVAL && errno != ENOENT)
+        return fail("cannot create a file in", dir, errno);
+    unnamed_ = fd_ >= 0;
+#endif
+    if (fd_ < 0) {
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            temporary_ = unique_name(dir, name_of(target_));
+            fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ < 0 && errno != EEXIST) break;
+        }
+        if (fd_ < 0) {
+            temporary_.clear();
+            return fail("cannot create a file in", dir, errno);
+        }
+        set_unfinished_file(temporary_.c_str());
+    }
+    remove_unfinished_file_on_signals();
+    struct statvfs room;
+    if (fstatvfs(fd_, &room) == 0 &&
+        static_cast<unsigned long long>(room.f_bavail) * room.f_frsize < bytes) {
+        print_fatal_line("%s: cannot write %s: it takes %llu bytes, and its file system has %llu free\n", program_,
+                         path_.c_str(), bytes,
+                         static_cast<unsigned long long>(room.f_bavail) * room.f_frsize);
+        return false;
+    }
+    if (replaces_) {
+        if (fchmod(fd_, static_cast<mode_t>(mode_)) != 0) return fail("cannot write", path_, errno);
+        if (geteuid() == 0 && fchown(fd_, uid_, gid_) != 0) {
+            // Root's file of another owner: it stays root's.
+        }
+    }
+    return true;
+}
+
+// The complete temporary, on disk, under the file's name.
+bool DigitsFile::link_in() {
+    if (fsync(fd_) != 0) return fail("cannot write", path_, errno);
+    const std::string dir = directory_of(target_);
+    if (unnamed_) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            temporary_ = unique_name(dir, name_of(target_));
+            set_unfinished_file(temporary_.c_str());
+            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+            const int error = errno;
+            set_unfinished_file(nullptr);
+            temporary_.clear();
+            if (error != EEXIST) return fail("cannot write", path_, error);
+        }
+        if (temporary_.empty()) return fail("cannot write", path_, EEXIST);
+    }
+    if (rename(temporary_.c_str(), target_.c_str()) != 0) return fail("cannot write", path_, errno);
+    set_unfinished_file(nullptr);
+    temporary_.clear();
+    const int closed = close(fd_);
+    fd_ = -1;
+    if (closed != 0) return fail("cannot write", path_, errno);
+    // The new name on disk too.
+    const int directory = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        fsync(directory);
+        close(directory);
+    }
+    return true;
+}
+
+bool DigitsFile::write(const std::string& text) {
+    if (direct_) {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) return fail("cannot write", path_, errno);
+        bool written = write_all(fd, text.data(), text.size()) && write_all(fd, "\n", 1);
+        int error = errno;
+        if (close(fd) != 0 && written) {
+            written = false;
+            error = errno;
+        }
+        return written || fail("cannot write", path_, error);
+    }
+    if (!write_all(fd_, text.data(), text.size()) || !write_all(fd_, "\n", 1)) return fail("cannot write", path_, errno);
+    return link_in();
 }

@@ -22,7 +22,44 @@ std::string settled_decimals(const mpf_t x, long long decimals, long long bound)
 // decimal is as rare as 10^-20.
 constexpr long long RETRY_EXTRA_DIGITS = 20;
 
-// Writes text and a line end to path, through path + ".part" renamed at the
-// end, so that a failed run leaves no partial file under path's name. On
-// failure one line on stderr naming the file and the error, and false.
-bool write_digits_file(const char* program, const char* path, const std::string& text);
+// The file of --out, made ready before the computation so that a path that
+// cannot be written is refused at once, and written at its end.
+//
+// A regular file, or a name where none is, is replaced whole: the text goes
+// to a temporary beside it (beside a symbolic link's target, so that the
+// link stays and its target gets the digits), unnamed where the file system
+// allows, else under a unique hidden name, and takes the file's name only
+// once complete and on disk; a file replaced keeps its permission bits, and
+// an interrupted run leaves it as it was. Anything else (a device, a FIFO,
+// a terminal) is written directly, never replaced.
+class DigitsFile {
+public:
+    DigitsFile() = default;
+    ~DigitsFile();  // a temporary not yet the file's is removed
+    DigitsFile(const DigitsFile&) = delete;
+    DigitsFile& operator=(const DigitsFile&) = delete;
+
+    // Makes path ready for `bytes` bytes. Where it cannot be written, or
+    // its file system lacks the room, one line on stderr naming the path
+    // that failed, and false.
+    bool open(const char* program, const char* path, unsigned long long bytes);
+
+    // Writes text and a line end. On failure one line on stderr naming the
+    // path and the error, and false; a file to be replaced is then as it was.
+    bool write(const std::string& text);
+
+private:
+    bool fail(const char* what, const std::string& path, int error);
+    bool link_in();
+
+    const char* program_ = "";
+    std::string path_;        // as the user gave it
+    std::string target_;      // the file replaced: path_ with its links followed
+    std::string temporary_;   // the temporary's name, where it has one
+    int fd_ = -1;             // the temporary, open from open() on
+    bool direct_ = false;     // written directly, not replaced
+    bool unnamed_ = false;    // the temporary has no name yet
+    bool replaces_ = false;   // a regular file stands at target_
+    unsigned mode_ = 0;       // its permission bits
+    unsigned uid_ = 0, gid_ = 0;
+};

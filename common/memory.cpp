@@ -10,12 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
-#include <sstream>
+#include <new>
 #include <string>
 
+#include "cgroup.h"
 #include "fatal_line.h"
+#include "unfinished_file.h"
 
 #ifdef PI_CHECK_RELEASE_SIZE
 // The sanitizer runtime's record of a live block's requested size.
@@ -74,60 +75,21 @@ double read_rlimit(int resource) {
     return static_cast<double>(limit.rlim_cur);
 }
 
-// The mount point of the control-group hierarchy that holds the memory
-// controller (version 1) or of the unified one (version 2), and the root of
-// the hierarchy it shows, from /proc/self/mountinfo. Fields: id, parent,
-// device, root, mount point, options, optional fields, "-", type, source,
-// super options.
-bool find_cgroup_mount(bool v2, std::string* mount_point, std::string* root) {
-    std::ifstream mountinfo("/proc/self/mountinfo");
-    for (std::string line; std::getline(mountinfo, line);) {
-        const size_t dash = line.find(" - ");
-        if (dash == std::string::npos) continue;
-        std::istringstream before(line.substr(0, dash)), after(line.substr(dash + 3));
-        std::string id, parent, device, type, source, options;
-        before >> id >> parent >> device >> *root >> *mount_point;
-        after >> type >> source >> options;
-        if (v2 ? type == "cgroup2" : type == "cgroup" && ("," + options + ",").find(",memory,") != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
 // The smallest memory limit on the process's control group and its
 // ancestors, bytes, 0 where none is set; *file names the file read.
 double read_cgroup_limit(const char** file) {
-    std::ifstream groups("/proc/self/cgroup");
     double smallest = 0;
-    for (std::string line; std::getline(groups, line);) {
-        // "0::PATH" is version 2; "N:CONTROLLERS:PATH" version 1.
-        const size_t first = line.find(':'), second = line.find(':', first + 1);
-        if (first == std::string::npos || second == std::string::npos) continue;
-        const std::string controllers = line.substr(first + 1, second - first - 1);
-        const bool v2 = line.compare(0, first, "0") == 0 && controllers.empty();
-        if (!v2 && ("," + controllers + ",").find(",memory,") == std::string::npos) continue;
-        std::string mount_point, root, path = line.substr(second + 1);
-        if (!find_cgroup_mount(v2, &mount_point, &root)) continue;
-        if (root != "/" && path.compare(0, root.size(), root) == 0) path.erase(0, root.size());
+    visit_cgroup_dirs("memory", [&](bool v2, const std::string& dir) {
+        // "max" (version 2) or about 2^63 (version 1) is no limit.
         const char* name = v2 ? "memory.max" : "memory.limit_in_bytes";
-        // The group's own limit and every ancestor's bind; a group hidden from
-        // this mount (a container's namespace) shows as its nearest ancestor.
-        for (;;) {
-            std::ifstream limit_file(mount_point + path + "/" + name);
-            std::string value;
-            // "max" (version 2) or about 2^63 (version 1) is no limit.
-            if (limit_file >> value && value != "max") {
-                const double bytes = std::strtod(value.c_str(), nullptr);
-                if (bytes > 0 && bytes < 0x1p60 && (smallest == 0 || bytes < smallest)) {
-                    smallest = bytes;
-                    *file = name;
-                }
-            }
-            const size_t slash = path.find_last_of('/');
-            if (slash == std::string::npos || path.empty() || path == "/") break;
-            path.erase(slash);
+        const std::string value = cgroup_value(dir, name);
+        if (value.empty() || value == "max") return;
+        const double bytes = std::strtod(value.c_str(), nullptr);
+        if (bytes > 0 && bytes < 0x1p60 && (smallest == 0 || bytes < smallest)) {
+            smallest = bytes;
+            *file = name;
         }
-    }
+    });
     return smallest;
 }
 
@@ -135,6 +97,14 @@ const char* program_name = "pi";
 
 void out_of_memory(size_t size) {
     print_fatal_line("%s: out of memory: could not allocate %zu bytes\n", program_name, size);
+    remove_unfinished_file();
+    std::_Exit(1);
+}
+
+// The program's own blocks (operator new), whose size the handler is not told.
+void out_of_memory_in_new() {
+    print_fatal_line("%s: out of memory\n", program_name);
+    remove_unfinished_file();
     std::_Exit(1);
 }
 
@@ -271,6 +241,7 @@ bool memory_suffices(const char* program, long long digits, double peak_bytes,
 void exit_when_memory_runs_out(const char* program) {
     program_name = program;
     mp_set_memory_functions(allocate, reallocate, release);
+    std::set_new_handler(out_of_memory_in_new);
 }
 
 void release_free_memory() {

@@ -54,7 +54,9 @@ bool memory_suffices(const char* program, long long digits, double peak_bytes,
                      const MachineMemory& machine);
 
 // From here on an allocation the library cannot satisfy prints one line on
-// stderr naming the program and the size asked for, and exits with status 1.
+// stderr naming the program and the size asked for, and exits with status 1;
+// so does one of the program's own (operator new), without the size. The
+// digits' unfinished temporary, if any, is removed first.
 // In builds with AddressSanitizer a release told another size than the block
 // was allocated with stops the program too.
 void exit_when_memory_runs_out(const char* program);

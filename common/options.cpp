@@ -13,20 +13,6 @@ const char* base_name(const char* path) {
     return slash ? slash + 1 : path;
 }
 
-// --threads=N: N digits alone, 0 to MAX_THREADS.
-bool read_threads_option(const char* program, const char* value, int* threads) {
-    long long n = -1;
-    if (*value != '\0' && std::strlen(value) <= 9 && std::strspn(value, "0123456789") == std::strlen(value))
-        n = std::atoll(value);
-    if (n < 0 || n > MAX_THREADS) {
-        std::fprintf(stderr, "%s: --threads must be from 0 (every core) to %d, got \"%s\"\n", program,
-                     MAX_THREADS, value);
-        return false;
-    }
-    *threads = n == 0 ? (available_cores() < MAX_THREADS ? available_cores() : MAX_THREADS) : static_cast<int>(n);
-    return true;
-}
-
 }  // namespace
 
 bool read_options(const char* program, int argc, char** argv, Options* options) {
@@ -44,10 +30,14 @@ bool read_options(const char* program, int argc, char** argv, Options* options) 
         } else if (!std::strcmp(arg, "--version")) {
             options->version = true;
         } else if (!std::strncmp(arg, "--threads=", 10)) {
-            if (!read_threads_option(program, arg + 10, &options->threads)) return false;
+            if (!read_thread_count(program, "--threads", arg + 10, &options->threads)) return false;
         } else if (!std::strncmp(arg, "--out=", 6)) {
             if (arg[6] == '\0') {
                 std::fprintf(stderr, "%s: --out needs a file name: --out=FILE\n", program);
+                return false;
+            }
+            if (options->out) {
+                std::fprintf(stderr, "%s: --out given twice\n", program);
                 return false;
             }
             options->out = arg + 6;

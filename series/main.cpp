@@ -22,7 +22,7 @@
 #include "products.h"
 #include "progress.h"
 #include "run_clock.h"
-#include "run_both.h"
+#include "team.h"
 #include "split.h"
 #include "terms.h"
 #include "threads.h"
@@ -51,7 +51,7 @@ struct Run {
     int threads;
     mpz_t p, q, g;
     mpf_t num, den;
-    long long t[6];
+    RunTicks t[6];
 };
 
 // The root of a one-thread splitting: the halves, their freed memory handed
@@ -87,7 +87,7 @@ void split(Run& run, series::BesideTask beside) {
             split_series(run.p, run.q, run.g, 0, static_cast<unsigned long>(run.n), 0);
         };
         if (beside)
-            run_both(beside, whole);
+            mul::run_both(beside, whole);
         else
             whole();
     } else if (run.threads == 1 && run.n > 1) {
@@ -119,7 +119,7 @@ void to_float(Run& run) {
 template <class First, class Second>
 void side_by_side(bool threaded, First first, Second second) {
     if (threaded) {
-        series::run_both(first, second);
+        mul::run_both(first, second);
     } else {
         first();
         second();
@@ -187,8 +187,11 @@ void report(const Run& run, int output) {
         products::out_str(stdout, run.num, static_cast<size_t>(run.digits) + 2);
         std::printf("\n");
     }
-    if (run.threads > 1) std::printf("Wall-clock times, %d threads\n", run.threads);
-    const long long* t = run.t;
+    // Times are wall-clock where the run had more than one thread.
+    const int had = mul::most_threads_at_work();
+    run_clock_is_wall() = had > 1;
+    if (had > 1) std::printf("Wall-clock times, %d threads\n", had);
+    const RunTicks* t = run.t;
     const auto seconds = run_clock_seconds;
     std::printf("Binary splitting     time=%f\n", seconds(t[1] - t[0]));
     std::printf("Integer to float     time=%f\n", seconds(t[2] - t[1]));
@@ -203,7 +206,7 @@ void report(const Run& run, int output) {
 // 10^-(digits + 1); where even so the decimals after the last one are a run
 // of 0s or 9s that the bound leaves open, pi is computed again, quietly (no
 // trace, no progress), with more digits.
-bool write_out(const char* program, const char* path, const Run& run) {
+bool write_out(const char* program, const char* path, DigitsFile& file, const Run& run) {
     std::string text = settled_decimals(run.num, run.digits, run.digits + 1);
     if (text.empty()) {
         Run again;
@@ -222,7 +225,7 @@ bool write_out(const char* program, const char* path, const Run& run) {
         std::fprintf(stderr, "%s: the decimals of pi could not be settled for %s\n", program, path);
         return false;
     }
-    return write_digits_file(program, path, text);
+    return file.write(text);
 }
 
 }  // namespace
@@ -231,7 +234,7 @@ int main(int argc, char** argv) {
     using namespace series;
     Options options;
     if (!read_options(argv[0], argc, argv, &options)) return 1;
-    if (print_help_or_version(argv[0], options, USAGE, OPTIONS)) return 0;
+    if (print_help_or_version(argv[0], options, USAGE, OPTIONS)) return standard_output_complete(argv[0]) ? 0 : 1;
     const std::vector<const char*>& arg = options.positional;
     if (arg.empty()) {
         std::printf(USAGE, argv[0]);
@@ -239,9 +242,9 @@ int main(int argc, char** argv) {
     }
     Run run;
     if (!read_digit_count(argv[0], arg[0], series_max_digits(), &run.digits)) return 1;
-    output = arg.size() > 1 ? read_switch(arg[1]) : 0;
+    output = arg.size() > 1 ? read_switch(argv[0], arg[1]) : 0;
     run.threads = 1;
-    if (arg.size() > 2 && !read_thread_count(argv[0], arg[2], &run.threads)) return 1;
+    if (arg.size() > 2 && !read_thread_count(argv[0], "threads", arg[2], &run.threads)) return 1;
     if (options.threads > 0) {
         if (arg.size() > 2) {
             std::fprintf(stderr, "%s: threads given twice, \"%s\" and --threads\n", argv[0], arg[2]);
@@ -250,13 +253,15 @@ int main(int argc, char** argv) {
         run.threads = options.threads;
     }
     if (run.digits < THREADED_FROM_DIGITS) run.threads = 1;
+    if (run.threads > 1) run.threads = threads_within(argv[0], run.threads, available_cores());
     run.n = series_terms(run.digits);
     const double peak = series_peak_bytes(run.digits, run.threads, options.fast);
     if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
+    DigitsFile out;
+    if (options.out && !out.open(argv[0], options.out, static_cast<unsigned long long>(run.digits) + 3)) return 1;
     exit_when_memory_runs_out(argv[0]);
     if (run.threads == 1) reuse_freed_memory();
     if (options.fast) products::use_engine(run.threads);
-    run_clock_is_wall() = run.threads > 1;
 
     // The trace goes to standard output during the splitting, as often as
     // not to the same terminal: no progress line across it.
@@ -266,7 +271,7 @@ int main(int argc, char** argv) {
     release_all_but_pi(run);
     report(run, output);
 
-    const bool written = !options.out || write_out(argv[0], options.out, run);
+    const bool written = !options.out || write_out(argv[0], options.out, out, run);
     mpf_clear(run.num);
     const bool held = products::checks_held(argv[0]);
     return standard_output_complete(argv[0]) && held && written ? 0 : 1;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +16,7 @@
 #include "terms.h"
 #include "run_program.h"
 #include "split_trace.h"
+#include "threads.h"
 
 static const std::string BSPLITPI = BSPLITPI_PATH;
 static const std::string AGMPI = AGMPI_PATH;
@@ -129,10 +131,15 @@ TEST(BsplitpiCli, DigitCountOutOfRangeIsRefused) {
     }
 }
 
-TEST(BsplitpiCli, NumbersReadAsAtoiReadsThem) {
-    EXPECT_EQ(mask_times(run_program(BSPLITPI, {"12abc", "1"}).out),
-              "pi(0,1)=\n0.31415926535898e1\n" + TIMES);
-    EXPECT_EQ(mask_times(run_program(BSPLITPI, {"abc", "1x"}).out), "pi(0,0)=\n0.31e1\n" + TIMES);
+TEST(BsplitpiCli, NumbersReadAsAtoiReadsThemAndSaySo) {
+    ProgramRun run = run_program(BSPLITPI, {"12abc", "1"});
+    EXPECT_EQ(mask_times(run.out), "pi(0,1)=\n0.31415926535898e1\n" + TIMES);
+    EXPECT_EQ(run.err, BSPLITPI + ": warning: '12abc' read as 12\n");
+    run = run_program(BSPLITPI, {"abc", "1x"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(mask_times(run.out), "pi(0,0)=\n0.31e1\n" + TIMES);
+    EXPECT_EQ(run.err, BSPLITPI + ": warning: 'abc' read as 0\n" + BSPLITPI + ": warning: '1x' read as 1\n");
+    EXPECT_EQ(run_program(BSPLITPI, {"+0012", "-0"}).err, "");
 }
 
 TEST(BsplitpiCli, ThreadsGiveTheSameOutputWithWallClockTimes) {
@@ -143,16 +150,25 @@ TEST(BsplitpiCli, ThreadsGiveTheSameOutputWithWallClockTimes) {
         const std::string output = std::string(count) == "45" ? "3" : "1";
         const bool threaded = std::atoll(count) >= 100000;
         const std::string one = mask_times(run_program(BSPLITPI, {count, output}).out);
-        for (const char* threads : {"2", "3"}) {
-            const ProgramRun run = run_program(BSPLITPI, {count, output, threads});
+        for (const int threads : {2, 3}) {
+            const ProgramRun run = run_program(BSPLITPI, {count, output, std::to_string(threads)});
             EXPECT_EQ(run.status, 0);
-            EXPECT_EQ(run.err, "");
             const std::string masked = mask_times(run.out);
             if (!threaded) {
+                EXPECT_EQ(run.err, "");
                 EXPECT_EQ(masked, one) << count << " digits, " << threads << " threads";
                 continue;
             }
-            const std::string wall = "Wall-clock times, " + std::string(threads) + " threads\n";
+            // No more threads than the cores the process may run on.
+            const int had = std::min(threads, available_cores());
+            EXPECT_EQ(run.err, had == threads ? ""
+                                              : BSPLITPI + ": warning: " + std::to_string(threads) + " threads lowered to " +
+                                                    std::to_string(had) + ", the cores this process may run on\n");
+            if (had == 1) {
+                EXPECT_EQ(masked, one);
+                continue;
+            }
+            const std::string wall = "Wall-clock times, " + std::to_string(had) + " threads\n";
             const auto times = masked.find(wall);
             ASSERT_NE(times, std::string::npos) << count << " digits, " << threads << " threads";
             EXPECT_EQ(masked.substr(0, times), one.substr(0, one.size() - TIMES.size()));
@@ -162,7 +178,7 @@ TEST(BsplitpiCli, ThreadsGiveTheSameOutputWithWallClockTimes) {
 }
 
 TEST(BsplitpiCli, ThreadCountOutOfRangeIsRefused) {
-    for (const std::string& threads : {std::string("-1"), std::string("1025")}) {
+    for (const std::string& threads : {std::string("-1"), std::string("1025"), std::string("2abc"), std::string("+2")}) {
         const ProgramRun run = run_program(BSPLITPI, {"1000", "1", threads});
         EXPECT_EQ(run.status, 1) << threads;
         EXPECT_EQ(run.out, "") << threads;

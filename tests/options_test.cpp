@@ -6,7 +6,11 @@
 // decimals of pi.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <string>
@@ -162,20 +166,89 @@ TEST(Out, WritesTruncatedDecimalsAndLeavesTheReportAlone) {
     }
 }
 
-TEST(Out, AFileThatCannotBeWrittenIsAFailureAndNoneIsLeft) {
+namespace {
+
+// A directory of the test's own, empty.
+std::string fresh_directory(const std::string& name) {
+    const std::string dir = ::testing::TempDir() + name + "." + std::to_string(getpid());
+    run_program("/bin/rm", {"-rf", dir});
+    mkdir(dir.c_str(), 0755);
+    return dir;
+}
+
+// The names in dir, sorted, each with the first letter of its kind as stat
+// names it: "name:r" a regular file, ":s" a symbolic link, ":f" a FIFO, ":c"
+// a character device.
+std::string listing(const std::string& dir) {
+    return run_program("/bin/sh", {"-c", "cd " + dir + " && for f in $(ls -A); do printf '%s:%s ' \"$f\" "
+                                       "\"$(stat -c %F \"$f\" | cut -c1)\"; done"})
+        .out;
+}
+
+}  // namespace
+
+TEST(Out, RefusedBeforeAnyComputationWhereItCannotBeWritten) {
     for (const std::string& program : {AGMPI, BSPLITPI}) {
-        const ProgramRun run = run_program(program, {"100", "--out=/nonexistent/pi.txt"});
+        const ProgramRun run = run_program(program, {"100", "1", "--out=/nonexistent/pi.txt"});
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, program + ": cannot write /nonexistent/pi.txt: No such file or directory\n");
+        EXPECT_EQ(run.out, "");  // no report: nothing was computed
+        EXPECT_EQ(run.err, program + ": cannot create a file in /nonexistent: No such file or directory\n");
     }
+    const std::string dir = fresh_directory("pi_refused");
+    expect_refused(AGMPI, {"100", "--out=" + dir}, "cannot write " + dir + ": Is a directory");
+    expect_refused(BSPLITPI, {"100", "--out=a", "--out=b"}, "--out given twice");
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's reservations cannot start under the limit
     // A run refused before it starts touches no file.
-    const std::string path = ::testing::TempDir() + "pi_refused." + std::to_string(getpid());
     const ProgramRun refused =
-        run_program("/bin/sh", {"-c", "ulimit -v 20000 && exec " + AGMPI + " 3000000 --out=" + path});
+        run_program("/bin/sh", {"-c", "ulimit -v 20000 && exec " + AGMPI + " 3000000 --out=" + dir + "/pi"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(read_file(path), "(missing)");
-    EXPECT_EQ(read_file(path + ".part"), "(missing)");
+    EXPECT_EQ(listing(dir), "");
 #endif
     expect_refused(BSPLITPI, {"100", "--out="}, "--out needs a file name: --out=FILE");
+}
+
+TEST(Out, ReplacesAFileThroughItsLinkKeepingItsModeAndWritesAnythingElseDirectly) {
+    const std::string dir = fresh_directory("pi_paths"), digits = true_decimals(100) + "\n";
+    const std::string own = dir + "/own", link = dir + "/link", fifo = dir + "/fifo", device = dir + "/null";
+    std::FILE* file = std::fopen(own.c_str(), "w");
+    std::fputs("old\n", file);
+    std::fclose(file);
+    chmod(own.c_str(), 0600);
+    symlink("own", link.c_str());
+    mkfifo(fifo.c_str(), 0644);
+    const bool root = geteuid() == 0;
+    if (root) mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3));  // as /dev/null
+    ProgramRun run = run_program(BSPLITPI, {"100", "--out=" + link});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(own), digits);
+    struct stat status;
+    ASSERT_EQ(stat(own.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    // A link to no file yet: the file is made at its target.
+    symlink("new", (dir + "/dangling").c_str());
+    EXPECT_EQ(run_program(AGMPI, {"100", "--out=" + dir + "/dangling"}).status, 0);
+    EXPECT_EQ(read_file(dir + "/new"), digits);
+    run = run_program("/bin/sh", {"-c", "cat " + fifo + " > " + dir + "/read & " + AGMPI + " 100 --out=" + fifo +
+                                            " && wait"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(dir + "/read"), digits);
+    if (root) {
+        EXPECT_EQ(run_program(BSPLITPI, {"100", "--out=" + device}).status, 0);
+    }
+    EXPECT_EQ(listing(dir), std::string("dangling:s fifo:f link:s new:r ") + (root ? "null:c " : "") + "own:r read:r ");
+    run = run_program(BSPLITPI, {"100", "--out=/dev/full"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, BSPLITPI + ": cannot write /dev/full: No space left on device\n");
+}
+
+TEST(Out, AnInterruptedRunLeavesTheFileAsItWas) {
+    const std::string dir = fresh_directory("pi_interrupted");
+    std::FILE* file = std::fopen((dir + "/pi").c_str(), "w");
+    std::fputs("old\n", file);
+    std::fclose(file);
+    const ProgramRun run = run_program(
+        "/bin/sh", {"-c", BSPLITPI + " 100000000 --out=" + dir + "/pi & sleep 0.5; kill -TERM $!; wait $!"});
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_EQ(listing(dir), "pi:r ");
+    EXPECT_EQ(read_file(dir + "/pi"), "old\n");
 }
