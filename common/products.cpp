@@ -21,8 +21,7 @@ int threads_here() { return share > 0 ? share : engine_threads; }
 mul::Product limbs_product(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn,
                            std::size_t low = 0) {
     if (a == b && an == bn) return mul::Product(a, an, nullptr, 0, threads_here(), low);
-    if (an >= bn) return mul::Product(a, an, b, bn, threads_here(), low);
-    return mul::Product(b, bn, a, an, threads_here(), low);
+    return mul::Product(a, an, b, bn, threads_here(), low);
 }
 
 // r's size and sign, once its words {r, size} hold the product's
@@ -107,7 +106,7 @@ void mul(mpf_t r, const mpf_t a, const mpf_t b) {
 
 void mul(mpz_t r, const mpz_t a, const mpz_t b) {
     const std::size_t an = mpz_size(a), bn = mpz_size(b);
-    if (!engine_in_use() || !mul::uses_transform(an > bn ? an : bn, an > bn ? bn : an)) {
+    if (!engine_in_use() || !mul::uses_transform(an, bn)) {
         mpz_mul(r, a, b);
         return;
     }

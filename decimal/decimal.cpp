@@ -7,6 +7,7 @@
 #include <set>
 
 #include "mul.h"
+#include "scratch.h"
 #include "team.h"
 
 namespace decimal {
@@ -34,11 +35,7 @@ std::atomic<unsigned long> library_count{0};
 class Limbs {
 public:
     Limbs() = default;
-    explicit Limbs(std::size_t n) : n_(n) {
-        void* (*allocate)(size_t);
-        mp_get_memory_functions(&allocate, nullptr, nullptr);
-        p_ = static_cast<mp_limb_t*>(allocate(n * sizeof(mp_limb_t)));
-    }
+    explicit Limbs(std::size_t n) : n_(n), p_(static_cast<mp_limb_t*>(mul::allocate_block(n * sizeof(mp_limb_t)))) {}
     ~Limbs() { reset(); }
     Limbs(Limbs&& o) noexcept : n_(o.n_), p_(o.p_) { o.p_ = nullptr; o.n_ = 0; }
     Limbs& operator=(Limbs&& o) noexcept {
@@ -51,9 +48,7 @@ public:
     }
     void reset() {
         if (!p_) return;
-        void (*release)(void*, size_t);
-        mp_get_memory_functions(nullptr, nullptr, &release);
-        release(p_, n_ * sizeof(mp_limb_t));
+        mul::release_block(p_, n_ * sizeof(mp_limb_t));
         p_ = nullptr;
         n_ = 0;
     }
@@ -192,15 +187,6 @@ struct Cut {
     bool settled;
 };
 
-// {rp, an + bn} <- {ap, an} {bp, bn}, the longer operand first.
-void product(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp, std::size_t bn,
-             int threads) {
-    if (an >= bn)
-        mul::mul(rp, ap, an, bp, bn, threads);
-    else
-        mul::mul(rp, bp, bn, ap, an, threads);
-}
-
 // The leading {low, wl} of the fraction part of {f, w} 10^h, exactly: the
 // words [w - wl, w) of the product. in_two makes it as two products of half
 // the size, f = f1 B^k + f0 with B = 2^64, k near w/2: words [k, w) of
@@ -212,7 +198,7 @@ void fraction_part(mp_limb_t* low, std::size_t wl, const mp_limb_t* f, std::size
     const std::size_t pn = power.size();
     if (!in_two) {
         Limbs whole(w + pn);
-        product(whole.get(), f, w, power.get(), pn, threads);
+        mul::mul(whole.get(), f, w, power.get(), pn, threads);
         mpn_copyi(low, whole.get() + (w - wl), static_cast<mp_size_t>(wl));
         return;
     }
@@ -222,14 +208,14 @@ void fraction_part(mp_limb_t* low, std::size_t wl, const mp_limb_t* f, std::size
     Limbs upper(upper_words);
     {
         Limbs part(k + pn);
-        product(part.get(), f, k, power.get(), pn, threads);
+        mul::mul(part.get(), f, k, power.get(), pn, threads);
         const std::size_t n = pn < upper_words ? pn : upper_words;
         mpn_copyi(upper.get(), part.get() + k, static_cast<mp_size_t>(n));
         if (n < upper_words) mpn_zero(upper.get() + n, static_cast<mp_size_t>(upper_words - n));
     }
     {
         Limbs part(upper_words + pn);
-        product(part.get(), f + k, upper_words, power.get(), pn, threads);
+        mul::mul(part.get(), f + k, upper_words, power.get(), pn, threads);
         mpn_add_n(upper.get(), upper.get(), part.get(), static_cast<mp_size_t>(upper_words));
     }
     mpn_copyi(low, upper.get() + (upper_words - wl), static_cast<mp_size_t>(wl));
@@ -367,9 +353,7 @@ std::string library_text(const mpf_t x, std::size_t count) {
     mp_exp_t exponent;
     char* s = mpf_get_str(nullptr, &exponent, 10, count, x);
     std::string digits(s);
-    void (*release)(void*, size_t);
-    mp_get_memory_functions(nullptr, nullptr, &release);
-    release(s, digits.size() + 1);
+    mul::release_block(s, digits.size() + 1);
     if (mpf_sgn(x) < 0) return "-" + out_str_text("  " + digits.substr(1), exponent);
     return out_str_text("  " + digits, exponent);
 }

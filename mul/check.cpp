@@ -119,7 +119,7 @@ bool product_holds(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::
     if (square) rb = ra;
     std::uint64_t rr = part[0];
     if (threads > 1 && half < n) {
-        const std::uint64_t shift = pow_mod((8 * m.d) % m.q, half, m.q);  // 2^(64 half)
+        const std::uint64_t shift = pow_mod(m.word, half, m.q);  // 2^(64 half)
         rr = (rr + mul_mod(part[1], shift, m.q)) % m.q;
     }
     if (dropped) {

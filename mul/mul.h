@@ -12,10 +12,10 @@
 
 namespace mul {
 
-// {rp, an + bn} <- {ap, an} {bp, bn}, an >= bn >= 1, rp overlapping neither
-// operand: mpn_mul's contract. threads >= 1 share the transforms, the
-// pointwise products and the remaindering; the result is the same for every
-// count.
+// {rp, an + bn} <- {ap, an} {bp, bn}, an, bn >= 1 (either the longer), rp
+// overlapping neither operand: mpn_mul's contract, but for the order.
+// threads >= 1 share the transforms, the pointwise products and the
+// remaindering; the result is the same for every count.
 void mul(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp, std::size_t bn,
          int threads);
 
@@ -34,13 +34,14 @@ void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads);
 
 // A product kept in the engine's scratch block, for callers that only read
 // it: {words(), an + bn - low} are the words from `low` up of {a, an} {b,
-// bn} (an >= bn >= 1), or of {a, an}^2 where b is null. Most words below
-// low are not kept (summed apart, only their carries and residue kept), and
-// on one thread the words kept share memory with the transform's residues:
-// it costs about one operand's transform, and the low words, less than a
-// product into a buffer of one's own (the other operand's transform lives
-// where the product's words go). Below the transform's threshold GMP makes
-// it. The block goes back to the engine with it.
+// bn} (an, bn >= 1, either the longer), or of {a, an}^2 where b is null.
+// Most words below low are not kept (summed apart, only their carries and
+// residue kept), and on one thread the words kept share memory with the
+// transform's residues: it costs about one operand's transform, and the low
+// words, less than a product into a buffer of one's own (the other
+// operand's transform lives where the product's words go). Below the
+// transform's threshold GMP makes it. The block goes back to the engine
+// with it.
 class Product {
 public:
     Product(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn, int threads,
@@ -72,10 +73,6 @@ Shape shape(std::size_t an, std::size_t bn);
 // Threads a product of these lengths runs on, of `threads` asked for: 1
 // where GMP makes it or its transform is too short to be worth sharing.
 int threads_for(std::size_t an, std::size_t bn, int threads);
-
-// Bytes the transform allocates for such a product (0 where GMP multiplies):
-// its residues, one operand's transform per thread, the buffers.
-std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads);
 
 // Products whose check failed since start-up and that GMP made again; and
 // of those, the ones whose GMP product failed the check too (the machine is
