@@ -24,7 +24,7 @@ struct Options {
 bool read_options(const char* program, int argc, char** argv, Options* options);
 
 // --help (usage, a printf format with the program's name for %s, then the
-// options' lines) or --version ("agmpi 0.1.0"), where asked for: printed,
+// options' lines) or --version ("agmpi 0.2.0"), where asked for: printed,
 // and true; the program then ends with status 0.
 bool print_help_or_version(const char* program, const Options& options, const char* usage,
                            const char* option_lines);
