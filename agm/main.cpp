@@ -12,6 +12,7 @@
 #include "arguments.h"
 #include "digits.h"
 #include "digits_file.h"
+#include "hex_text.h"
 #include "memory.h"
 #include "mul.h"
 #include "options.h"
@@ -20,6 +21,7 @@
 #include "run_clock.h"
 #include "team.h"
 #include "threads.h"
+#include "verification.h"
 
 static const char USAGE[] =
     "%s  #digits [algorithm] [output]\n"
@@ -31,33 +33,48 @@ static const char USAGE[] =
 
 static const char OPTIONS[] =
     "\t   --fast, products through the project's engine; --threads=N, with --fast: N threads\n"
-    "\t   --out=FILE, 3. and the decimals of pi, truncated, to FILE\n";
+    "\t   --out=FILE, 3. and the decimals of pi, truncated, to FILE\n"
+    "\t   --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n";
 
-// The file of --out, from pi as the run left it in a2. Its error is a few
-// units in the last of P = digits log2 10 + 16 bits, far below
-// 10^-(digits + 1); where even so the decimals after the last one are a run
-// of 0s or 9s that the bound leaves open, pi is computed again, quietly,
-// with more digits. `released`: the run released all but a2.
-static bool write_out(const char* program, const char* path, DigitsFile& file, long long digits, int algorithm,
-                      bool released) {
+// The digits a run's value settles: "3." and `digits` decimals, or
+// hexadecimal digits, truncated, from a2. Its error is a few units in the
+// last of P bits; where even so the digits after the last one are a run that
+// its bound leaves open, pi is computed again, quietly, with more digits, and
+// left in a2. `released`: the run released all but a2 (and is told so once
+// a2 is all there is). Empty where even that leaves the digits open.
+static std::string settled_text(long long digits, bool hex, int algorithm, bool& released) {
     using namespace agm;
-    std::string text = settled_decimals(a2, digits, digits + 1);
+    const auto settle = [&](long long computed) {
+        return hex ? settled_hex(a2, digits, trusted_bits(hex_precision_bits(computed)))
+                   : settled_decimals(a2, digits, computed + 1);
+    };
+    std::string text = settle(digits);
     if (text.empty()) {
         if (released)
             mpf_clear(a2);
         else
             agm_release();
-        agm_create(precision_bits(digits + RETRY_EXTRA_DIGITS));
+        released = true;
+        const long long computed = digits + RETRY_EXTRA_DIGITS;
+        agm_create(hex ? hex_precision_bits(computed) : precision_bits(computed));
         agm_setup();
         agm_loop(algorithm, false);
         agm_finish();
-        text = settled_decimals(a2, digits, digits + RETRY_EXTRA_DIGITS + 1);
+        agm_release_all_but_pi();
+        text = settle(computed);
     }
+    return text;
+}
+
+// The file of --out: the settled text, checked where asked and not yet
+// checked, then written.
+static bool write_out(const char* program, const char* path, DigitsFile& file, const std::string& text, bool hex,
+                      Verification& verification, bool checked) {
     if (text.empty()) {
-        std::fprintf(stderr, "%s: the decimals of pi could not be settled for %s\n", program, path);
+        std::fprintf(stderr, "%s: the digits of pi could not be settled for %s\n", program, path);
         return false;
     }
-    return file.write(text);
+    return (checked || verification.truncated(text, hex ? 16 : 10, agm::a2)) && file.write(text);
 }
 
 int main(int argc, char** argv) {
@@ -75,10 +92,11 @@ int main(int argc, char** argv) {
     }
     const std::vector<const char*>& arg = options.positional;
     long long digits;
-    if (!read_digit_count(argv[0], arg[0], MAX_FLOAT_DIGITS, &digits)) return 1;
+    if (!read_digit_count(argv[0], arg[0], options.hex ? MAX_HEX_DIGITS : MAX_FLOAT_DIGITS, &digits)) return 1;
     const int algorithm = arg.size() > 1 ? read_switch(argv[0], arg[1]) : 0;
     const int output = arg.size() > 2 ? read_switch(argv[0], arg[2]) : 0;
-    const long prec = precision_bits(digits);
+    const long prec = options.hex ? hex_precision_bits(digits) : precision_bits(digits);
+    const long long decimals = options.hex ? decimal_equivalent(digits) : digits;
     // Where even the full-precision product is too short for the engine to
     // share, no product of the run would use a second thread: the run is a
     // one-thread run, and its report is one thread's. A float product reads
@@ -88,11 +106,12 @@ int main(int argc, char** argv) {
         const auto limbs = static_cast<std::size_t>((agm_prec_for(prec) + 2 * GMP_NUMB_BITS - 1) / GMP_NUMB_BITS + 1);
         threads = threads_within(argv[0], mul::threads_for(limbs, limbs, threads), available_cores());
     }
-    if (!memory_suffices(argv[0], digits, agmpi_peak_bytes(digits, options.fast), machine_memory())) return 1;
+    if (!memory_suffices(argv[0], digits, agmpi_peak_bytes(decimals, options.fast), machine_memory())) return 1;
     DigitsFile out;
     if (options.out && !out.open(argv[0], options.out, static_cast<unsigned long long>(digits) + 3)) return 1;
     exit_when_memory_runs_out(argv[0]);
     if (options.fast) products::use_engine(threads);
+    Verification verification(options.verify, options.fast, threads);
 
     const RunTicks t0 = run_clock();
     agm_create(prec);
@@ -102,6 +121,7 @@ int main(int argc, char** argv) {
     const RunTicks t2 = run_clock();
     agm_finish();
     const RunTicks t3 = run_clock();
+    bool verified = verification.value(a2, trusted_bits(prec));
 
     // Times are wall-clock where the run had more than one thread.
     const int had = mul::most_threads_at_work();
@@ -115,16 +135,42 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 4; ++i)
         std::printf("\t\tStep %d time=%f (avg=%f)\n", i, seconds(T[i]), seconds(T[i]) / n);
     std::printf("\tFinal division time=%f\n", seconds(FD));
+    // The settled text of --hex's digit line and of --out, made once and
+    // checked once.
+    bool released = false, settled_checked = false;
+    std::string settled;
     if (output != 0) {
         agm_release_all_but_pi();
+        released = true;
         mul::release_kept_scratch();
         release_free_memory();
-        products::out_str(stdout, a2, static_cast<size_t>(digits) + 2);
-        std::printf("\n");
+        if (options.hex) {
+            // Hexadecimal digits: "3." and exactly those asked for.
+            settled = settled_text(digits, true, algorithm, released);
+            settled_checked = true;
+            if (settled.empty())
+                std::fprintf(stderr, "%s: the digits of pi could not be settled\n", argv[0]);
+            else if ((verified = verified && verification.truncated(settled, 16, a2)))
+                std::printf("%s\n", settled.c_str());
+        } else if (verification.enabled()) {
+            const std::string text = products::float_text(a2, static_cast<size_t>(digits) + 2);
+            if ((verified = verified && verification.digit_line(text, static_cast<size_t>(digits) + 2, a2)))
+                std::printf("%s\n", text.c_str());
+        } else {
+            products::out_str(stdout, a2, static_cast<size_t>(digits) + 2);
+            std::printf("\n");
+        }
     }
+    // The checks' time is in no line of the report.
     const RunTicks t4 = run_clock();
-    std::printf("Total time=%f\n", seconds(t4 - t0));
+    std::printf("Total time=%f\n", seconds(t4 - t0 - verification.spent()));
     const bool held = products::checks_held(argv[0]);
-    const bool written = !options.out || write_out(argv[0], options.out, out, digits, algorithm, output != 0);
-    return standard_output_complete(argv[0]) && held && written ? 0 : 1;
+    bool written = !options.out;
+    if (options.out && verified) {
+        if (!settled_checked) settled = settled_text(digits, options.hex, algorithm, released);
+        written = write_out(argv[0], options.out, out, settled, options.hex, verification, settled_checked);
+    }
+    const bool complete = standard_output_complete(argv[0]);
+    if (options.out && written) print_file_summary(argv[0], options.out, out, settled);
+    return complete && held && written && verified ? 0 : 1;
 }

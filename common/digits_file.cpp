@@ -13,6 +13,7 @@
 
 #include "fatal_line.h"
 #include "products.h"
+#include "sha256.h"
 #include "unfinished_file.h"
 
 namespace {
@@ -220,6 +221,10 @@ bool DigitsFile::link_in() {
 }
 
 bool DigitsFile::write(const std::string& text) {
+    Sha256 hash;
+    hash.update(text.data(), text.size());
+    hash.update("\n", 1);
+    sha256_ = hash.finish();
     if (direct_) {
         const int fd = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) return fail("cannot write", path_, errno);
@@ -233,4 +238,10 @@ bool DigitsFile::write(const std::string& text) {
     }
     if (!write_all(fd_, text.data(), text.size()) || !write_all(fd_, "\n", 1)) return fail("cannot write", path_, errno);
     return link_in();
+}
+
+void print_file_summary(const char* program, const char* path, const DigitsFile& file, const std::string& text) {
+    const std::size_t digits = text.size() > 2 ? text.size() - 2 : 0, last = digits < 20 ? digits : 20;
+    std::fprintf(stderr, "%s: %s: SHA-256 %s, last digits %s\n", program, path, file.sha256().c_str(),
+                 text.substr(text.size() - last).c_str());
 }

@@ -48,6 +48,9 @@ public:
     // path and the error, and false; a file to be replaced is then as it was.
     bool write(const std::string& text);
 
+    // After write: the SHA-256 of what was written, as sha256sum prints it.
+    const std::string& sha256() const { return sha256_; }
+
 private:
     bool fail(const char* what, const std::string& path, int error);
     bool link_in();
@@ -62,4 +65,9 @@ private:
     bool replaces_ = false;   // a regular file stands at target_
     unsigned mode_ = 0;       // its permission bits
     unsigned uid_ = 0, gid_ = 0;
+    std::string sha256_;
 };
+
+// The last line of a run with --out, on stderr: the file's SHA-256 (what
+// sha256sum prints for it) and its last 20 digits, for comparing runs.
+void print_file_summary(const char* program, const char* path, const DigitsFile& file, const std::string& text);

@@ -29,6 +29,13 @@ bool read_options(const char* program, int argc, char** argv, Options* options) 
             options->help = true;
         } else if (!std::strcmp(arg, "--version")) {
             options->version = true;
+        } else if (!std::strcmp(arg, "--verify") || !std::strcmp(arg, "--hex")) {
+            bool& flag = arg[2] == 'v' ? options->verify : options->hex;
+            if (flag) {
+                std::fprintf(stderr, "%s: %s given twice\n", program, arg);
+                return false;
+            }
+            flag = true;
         } else if (!std::strncmp(arg, "--threads=", 10)) {
             if (!read_thread_count(program, "--threads", arg + 10, &options->threads)) return false;
         } else if (!std::strncmp(arg, "--out=", 6)) {

@@ -5,6 +5,8 @@
 //   --fast        every long product through the project's engine
 //   --threads=N   N threads, 0 every core the process may run on
 //   --out=FILE    "3." and the decimals of pi, truncated, to FILE
+//   --hex         hexadecimal digits instead of decimal ones
+//   --verify      the value and the texts checked before they are written
 //   --help        the usage text and the options, status 0
 //   --version     the program's name and version, status 0
 
@@ -14,6 +16,8 @@ struct Options {
     bool fast = false;
     bool help = false;
     bool version = false;
+    bool hex = false;
+    bool verify = false;
     int threads = 0;  // the count asked for (0 resolved to the cores); 0 where not given
     const char* out = nullptr;  // --out's file, where given
     std::vector<const char*> positional;

@@ -152,6 +152,10 @@ std::size_t out_str(std::FILE* stream, const mpf_t x, std::size_t count) {
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size() ? text.size() : 0;
 }
 
+std::string float_text(const mpf_t x, std::size_t count) {
+    return engine_in_use() ? decimal::float_text(x, count, engine_threads) : decimal::library_text(x, count);
+}
+
 std::string floor_digits(const mpf_t x, std::size_t decimals) {
     if (!engine_in_use()) return {};
     return decimal::floor_digits(x, decimals, engine_threads);

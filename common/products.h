@@ -57,6 +57,9 @@ void mul_pair(mpz_t r1, const mpz_t a1, mpz_t r2, const mpz_t a2, const mpz_t b,
 // the engine is in use; the number of characters, 0 on a write error.
 std::size_t out_str(std::FILE* stream, const mpf_t x, std::size_t count);
 
+// The same text, from the project's conversion with the engine, else GMP's.
+std::string float_text(const mpf_t x, std::size_t count);
+
 // With the engine, the digits of floor(x 10^decimals), 1 <= x < 2^64, from
 // the project's conversion; empty without it or where those could not be
 // settled.

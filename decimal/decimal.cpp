@@ -348,14 +348,10 @@ std::string out_str_text(std::string text, long exponent) {
     return text;
 }
 
-std::string library_text(const mpf_t x, std::size_t count) {
+// GMP's own text, counted: the conversion could not settle its own.
+std::string fallback_text(const mpf_t x, std::size_t count) {
     ++library_count;
-    mp_exp_t exponent;
-    char* s = mpf_get_str(nullptr, &exponent, 10, count, x);
-    std::string digits(s);
-    mul::release_block(s, digits.size() + 1);
-    if (mpf_sgn(x) < 0) return "-" + out_str_text("  " + digits.substr(1), exponent);
-    return out_str_text("  " + digits, exponent);
+    return library_text(x, count);
 }
 
 // Adds 2^(64 w) 10^-count / 2, moved up a unit, to the fraction {f, w}: the
@@ -400,19 +396,28 @@ bool near_half(mp_limb_t rest, std::size_t count) {
 
 }  // namespace
 
+std::string library_text(const mpf_t x, std::size_t count) {
+    mp_exp_t exponent;
+    char* s = mpf_get_str(nullptr, &exponent, 10, count, x);
+    std::string digits(s);
+    mul::release_block(s, digits.size() + 1);
+    if (mpf_sgn(x) < 0) return "-" + out_str_text("  " + digits.substr(1), exponent);
+    return out_str_text("  " + digits, exponent);
+}
+
 std::string float_text(const mpf_t x, std::size_t count, int threads) {
     // GMP turns out no more than 2 + (prec - 1) 64 log10 2 digits (prec the
     // float's words); the counts near that are its own.
     const double prec_bits = static_cast<double>(x->_mp_prec - 1) * GMP_NUMB_BITS;
     const double most = 2 + std::floor(prec_bits * 0.30102999566398119521);
-    if (count == 0 || !in_range(x) || static_cast<double>(count) + 2 > most) return library_text(x, count);
+    if (count == 0 || !in_range(x) || static_cast<double>(count) + 2 > most) return fallback_text(x, count);
     const int e = integer_digits(x);
     Limbs f(limbs_for(count));
-    if (!scaled(x, e, &f) || !add_half_unit(&f, count)) return library_text(x, count);
+    if (!scaled(x, e, &f) || !add_half_unit(&f, count)) return fallback_text(x, count);
     std::string text = "  ";
     const Tail tail = digits(&f, count, &text, threads);
     f.reset();
-    if (!tail.settled || near_half(tail.rest, count)) return library_text(x, count);
+    if (!tail.settled || near_half(tail.rest, count)) return fallback_text(x, count);
     return out_str_text(std::move(text), e);
 }
 

@@ -26,6 +26,9 @@ namespace decimal {
 // from GMP's conversion, so that it is always GMP's.
 std::string float_text(const mpf_t x, std::size_t count, int threads);
 
+// What mpf_out_str(stream, 10, count, x) writes, from GMP's own conversion.
+std::string library_text(const mpf_t x, std::size_t count);
+
 // The digits of floor(x 10^decimals), 1 <= x < 2^64, from long products on
 // `threads` threads; empty where they could not be settled (the digits
 // after the last lie within 2^-100 of a unit of it) or x is out of range.

@@ -13,6 +13,7 @@
 #include "arguments.h"
 #include "digits.h"
 #include "digits_file.h"
+#include "hex_text.h"
 #include "memory.h"
 #include "mul.h"
 #include "newton.h"
@@ -26,6 +27,7 @@
 #include "split.h"
 #include "terms.h"
 #include "threads.h"
+#include "verification.h"
 
 static const char USAGE[] =
     "%s  #digits [output]\n"
@@ -35,7 +37,8 @@ static const char USAGE[] =
 
 static const char OPTIONS[] =
     "    --fast, products through the project's engine; --threads=N, as [threads]\n"
-    "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n";
+    "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n"
+    "    --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n";
 
 // Below this many digits a second thread costs more than it saves (starting
 // it against splitting a few thousand terms): a run asking for threads runs
@@ -46,7 +49,9 @@ namespace {
 
 // A run's numbers and the clock readings t[0..5] that bound its phases.
 struct Run {
-    long long digits;
+    long long digits;  // decimal digits, or hexadecimal ones where hex
+    bool hex;
+    long long decimals;  // the decimal count whose precision covers them
     long n;
     int threads;
     mpz_t p, q, g;
@@ -126,6 +131,10 @@ void side_by_side(bool threaded, First first, Second second) {
     }
 }
 
+// The run's precision: its digits' and 16 bits more, or for hexadecimal
+// digits 4 bits each and 32 more.
+long run_precision(const Run& run) { return run.hex ? hex_precision_bits(run.digits) : precision_bits(run.digits); }
+
 // The run's steps, in order. With threads the work and the values are the
 // same, and two steps move beside others: the square root needs nothing from
 // the series, so it runs beside the splitting's last combination and its line
@@ -136,7 +145,7 @@ void side_by_side(bool threaded, First first, Second second) {
 void compute(Run& run) {
     using namespace series;
     const bool threaded = run.threads > 1;
-    const auto prec = static_cast<mp_bitcnt_t>(precision_bits(run.digits));
+    const auto prec = static_cast<mp_bitcnt_t>(run_precision(run));
     const auto root = [] {
         newton_create_scratch();
         newton_sqrt_ui(u, 640320);
@@ -181,11 +190,71 @@ void release_all_but_pi(Run& run) {
     release_free_memory();
 }
 
-void report(const Run& run, int output) {
+// The settled text of a run ("3." and its digits, truncated), made once and
+// checked once where asked.
+struct Settled {
+    bool made = false, passed = false;
+    std::string text;
+};
+
+// From pi as the run left it in num. Its error is a few units in the last of
+// the run's precision, far below a unit of the last digit; where even so the
+// digits after the last one are a run of 0s or 9s (of 0s or fs) that the
+// bound leaves open, pi is computed again, quietly (no trace, no progress),
+// with more digits, and the text checked against that value.
+void settle(const char* program, const Run& run, Settled& s, Verification& verification) {
+    if (s.made) return;
+    s.made = true;
+    const auto settled = [&](const mpf_t x, long long computed, long prec) {
+        return run.hex ? settled_hex(x, run.digits, trusted_bits(prec)) : settled_decimals(x, run.digits, computed + 1);
+    };
+    s.text = settled(run.num, run.digits, run_precision(run));
+    if (!s.text.empty()) {
+        s.passed = verification.truncated(s.text, run.hex ? 16 : 10, run.num);
+        return;
+    }
+    Run again;
+    again.digits = run.digits + RETRY_EXTRA_DIGITS;
+    again.hex = run.hex;
+    again.decimals = run.hex ? decimal_equivalent(again.digits) : again.digits;
+    again.threads = run.threads;
+    again.n = series::series_terms(again.decimals);
+    const int trace = series::output;
+    series::output = 0;
+    compute(again);
+    series::output = trace;
+    release_all_but_pi(again);
+    s.text = settled(again.num, again.digits, run_precision(again));
+    if (s.text.empty())
+        std::fprintf(stderr, "%s: the digits of pi could not be settled\n", program);
+    else
+        s.passed = verification.truncated(s.text, run.hex ? 16 : 10, again.num);
+    mpf_clear(again.num);
+}
+
+// The report; the digit line only where it passed its check. False where it
+// did not.
+bool report(const char* program, const Run& run, int output, Settled& settled, Verification& verification) {
+    bool printed = true;
     if (output & 1) {
-        std::printf("pi(%d,%ld)=\n", 0, run.n);
-        products::out_str(stdout, run.num, static_cast<size_t>(run.digits) + 2);
-        std::printf("\n");
+        std::string text;
+        if (run.hex) {
+            settle(program, run, settled, verification);
+            printed = settled.passed;
+            text = settled.text;
+        } else if (verification.enabled()) {
+            text = products::float_text(run.num, static_cast<size_t>(run.digits) + 2);
+            printed = verification.digit_line(text, static_cast<size_t>(run.digits) + 2, run.num);
+        }
+        if (printed) {
+            std::printf("pi(%d,%ld)=\n", 0, run.n);
+            if (run.hex || verification.enabled())
+                std::printf("%s\n", text.c_str());
+            else {
+                products::out_str(stdout, run.num, static_cast<size_t>(run.digits) + 2);
+                std::printf("\n");
+            }
+        }
     }
     // Times are wall-clock where the run had more than one thread.
     const int had = mul::most_threads_at_work();
@@ -199,33 +268,7 @@ void report(const Run& run, int output) {
     std::printf("Final multiplication time=%f\n", seconds(t[4] - t[3]));
     std::printf("Final division       time=%f\n", seconds(t[5] - t[4]));
     std::printf("Total                time=%f\n", seconds(t[5] - t[0]));
-}
-
-// The file of --out, from pi as the run left it in num. Its error is a few
-// units in the last of P = digits log2 10 + 16 bits, far below
-// 10^-(digits + 1); where even so the decimals after the last one are a run
-// of 0s or 9s that the bound leaves open, pi is computed again, quietly (no
-// trace, no progress), with more digits.
-bool write_out(const char* program, const char* path, DigitsFile& file, const Run& run) {
-    std::string text = settled_decimals(run.num, run.digits, run.digits + 1);
-    if (text.empty()) {
-        Run again;
-        again.digits = run.digits + RETRY_EXTRA_DIGITS;
-        again.threads = run.threads;
-        again.n = series::series_terms(again.digits);
-        const int trace = series::output;
-        series::output = 0;
-        compute(again);
-        series::output = trace;
-        release_all_but_pi(again);
-        text = settled_decimals(again.num, run.digits, again.digits + 1);
-        mpf_clear(again.num);
-    }
-    if (text.empty()) {
-        std::fprintf(stderr, "%s: the decimals of pi could not be settled for %s\n", program, path);
-        return false;
-    }
-    return file.write(text);
+    return printed;
 }
 
 }  // namespace
@@ -241,7 +284,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     Run run;
-    if (!read_digit_count(argv[0], arg[0], series_max_digits(), &run.digits)) return 1;
+    run.hex = options.hex;
+    const long long most = run.hex ? series_max_digits() * 10 / 12 : series_max_digits();  // 16^k > 10^(1.2 k)
+    if (!read_digit_count(argv[0], arg[0], most, &run.digits)) return 1;
+    run.decimals = run.hex ? decimal_equivalent(run.digits) : run.digits;
     output = arg.size() > 1 ? read_switch(argv[0], arg[1]) : 0;
     run.threads = 1;
     if (arg.size() > 2 && !read_thread_count(argv[0], "threads", arg[2], &run.threads)) return 1;
@@ -254,14 +300,15 @@ int main(int argc, char** argv) {
     }
     if (run.digits < THREADED_FROM_DIGITS) run.threads = 1;
     if (run.threads > 1) run.threads = threads_within(argv[0], run.threads, available_cores());
-    run.n = series_terms(run.digits);
-    const double peak = series_peak_bytes(run.digits, run.threads, options.fast);
+    run.n = series_terms(run.decimals);
+    const double peak = series_peak_bytes(run.decimals, run.threads, options.fast);
     if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
     DigitsFile out;
     if (options.out && !out.open(argv[0], options.out, static_cast<unsigned long long>(run.digits) + 3)) return 1;
     exit_when_memory_runs_out(argv[0]);
     if (run.threads == 1) reuse_freed_memory();
     if (options.fast) products::use_engine(run.threads);
+    Verification verification(options.verify, options.fast, run.threads);
 
     // The trace goes to standard output during the splitting, as often as
     // not to the same terminal: no progress line across it.
@@ -269,10 +316,18 @@ int main(int argc, char** argv) {
     compute(run);
     progress_stop();
     release_all_but_pi(run);
-    report(run, output);
+    bool verified = verification.value(run.num, trusted_bits(run_precision(run)));
+    Settled settled;
+    verified = report(argv[0], run, verified ? output : 0, settled, verification) && verified;
 
-    const bool written = !options.out || write_out(argv[0], options.out, out, run);
+    bool written = !options.out;
+    if (options.out && verified) {
+        settle(argv[0], run, settled, verification);
+        written = settled.passed && out.write(settled.text);
+    }
     mpf_clear(run.num);
     const bool held = products::checks_held(argv[0]);
-    return standard_output_complete(argv[0]) && held && written ? 0 : 1;
+    const bool complete = standard_output_complete(argv[0]);
+    if (options.out && written) print_file_summary(argv[0], options.out, out, settled.text);
+    return complete && held && written && verified ? 0 : 1;
 }

@@ -12,10 +12,12 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "pi_reference.h"
 #include "run_program.h"
 
 namespace {
@@ -56,12 +58,14 @@ TEST(Options, HelpAndVersion) {
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, AGMPI + AGMPI_USAGE +
                            "\t   --fast, products through the project's engine; --threads=N, with --fast: N threads\n"
-                           "\t   --out=FILE, 3. and the decimals of pi, truncated, to FILE\n");
+                           "\t   --out=FILE, 3. and the decimals of pi, truncated, to FILE\n"
+                           "\t   --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n");
     run = run_program(BSPLITPI, {"5", "--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, BSPLITPI + BSPLITPI_USAGE +
                            "    --fast, products through the project's engine; --threads=N, as [threads]\n"
-                           "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n");
+                           "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n"
+                           "    --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n");
     for (const std::string& program : {AGMPI, BSPLITPI}) {
         run = run_program(program, {"--version"});
         const std::string name = program.substr(program.rfind('/') + 1);
@@ -158,9 +162,14 @@ TEST(Out, WritesTruncatedDecimalsAndLeavesTheReportAlone) {
             args.push_back("--out=" + path);
             const ProgramRun out = run_program(run[0], args);
             EXPECT_EQ(out.status, 0) << where;
-            EXPECT_EQ(out.err, "") << where;
             EXPECT_EQ(mask_times(out.out), plain) << where;
-            EXPECT_EQ(read_file(path), true_decimals(digits) + "\n") << where;
+            const std::string expected = true_decimals(digits);
+            EXPECT_EQ(read_file(path), expected + "\n") << where;
+            // The summary: what sha256sum prints, and the last 20 digits.
+            const std::string hash = run_program("/usr/bin/sha256sum", {path}).out.substr(0, 64);
+            EXPECT_EQ(out.err, run[0] + ": " + path + ": SHA-256 " + hash + ", last digits " +
+                                   expected.substr(expected.size() - std::min<std::size_t>(digits, 20)) + "\n")
+                << where;
             std::remove(path.c_str());
         }
     }
@@ -251,4 +260,70 @@ TEST(Out, AnInterruptedRunLeavesTheFileAsItWas) {
     EXPECT_EQ(run.status, 128 + SIGTERM);
     EXPECT_EQ(listing(dir), "pi:r ");
     EXPECT_EQ(read_file(dir + "/pi"), "old\n");
+}
+
+namespace {
+
+// Lines of a report that hold digits: "0.31…e1", "3.24…".
+bool has_digit_line(const std::string& out) { return out.find("\n0.") != std::string::npos || out.find("\n3.") != std::string::npos || out.compare(0, 2, "0.") == 0; }
+
+}  // namespace
+
+TEST(Verify, PassesInBothProgramsAndModesLeavingTheReportAlone) {
+    for (const std::string& program : {AGMPI, BSPLITPI})
+        for (const std::string count : {"0", "100", "2000", "120000"})
+            for (const std::vector<std::string>& mode : {std::vector<std::string>{}, {"--fast", "--threads=2"}}) {
+                std::vector<std::string> args = {count, program == AGMPI ? "2" : "1"};
+                if (program == AGMPI) args.push_back("1");
+                args.insert(args.end(), mode.begin(), mode.end());
+                const std::string plain = mask_times(run_program(program, args).out);
+                args.push_back("--verify");
+                const ProgramRun run = run_program(program, args);
+                const std::string where = program + " " + count + (mode.empty() ? "" : " --fast");
+                EXPECT_EQ(run.status, 0) << where;
+                EXPECT_EQ(mask_times(run.out), plain) << where;
+                // One line a check: the value's digits, the digit line.
+                const auto second = run.err.find("\nverify: decimal text checked against the value modulo a 61-bit prime");
+                EXPECT_EQ(run.err.compare(0, 8, "verify: "), 0) << run.err;
+                EXPECT_NE(second, std::string::npos) << run.err;
+                EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+            }
+}
+
+TEST(Verify, ADamagedValueOrTextFailsAndNothingIsWritten) {
+    const std::string dir = fresh_directory("pi_verify");
+    for (const std::string& program : {AGMPI, BSPLITPI})
+        for (const std::string what : {"value", "text"}) {
+            const ProgramRun run = run_program(
+                "/bin/sh", {"-c", "PI_VERIFY_DAMAGE=" + what + " exec " + program + " 100000 1 1 --verify --out=" +
+                                      dir + "/pi"});
+            EXPECT_EQ(run.status, 1) << program << " " << what;
+            EXPECT_FALSE(has_digit_line(run.out)) << program << " " << what;
+            EXPECT_NE(run.err.find(what == "value" ? " disagree with the digit-extraction formula: the value has "
+                                                   : "verify: the digit line disagrees with the value"),
+                      std::string::npos)
+                << run.err;
+            EXPECT_EQ(listing(dir), "");
+        }
+    expect_refused(AGMPI, {"10", "--verify", "--verify"}, "--verify given twice");
+    expect_refused(BSPLITPI, {"10", "--hex", "--hex"}, "--hex given twice");
+}
+
+TEST(Hex, DigitLinesAndFilesAreThoseOfTheReference) {
+    const std::string path = ::testing::TempDir() + "pi_hex." + std::to_string(getpid());
+    for (const std::string& program : {AGMPI, BSPLITPI})
+        for (const std::string count : {"0", "1", "1000", "150000"})
+            for (const bool fast : {false, true}) {
+                std::vector<std::string> args = {count, "1"};
+                if (program == AGMPI) args.push_back("1");
+                args.insert(args.end(), {"--hex", "--verify", "--out=" + path});
+                if (fast) args.insert(args.end(), {"--fast", "--threads=2"});
+                const ProgramRun run = run_program(program, args);
+                const std::string expected = pi_reference_hex(std::stoul(count)),
+                                  where = program + " " + count + (fast ? " --fast" : "");
+                EXPECT_EQ(run.status, 0) << where << run.err;
+                EXPECT_NE(run.out.find("\n" + expected + "\n"), std::string::npos) << where;
+                EXPECT_EQ(read_file(path), expected + "\n") << where;
+                std::remove(path.c_str());
+            }
 }
