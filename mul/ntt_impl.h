@@ -93,14 +93,56 @@ void dif_level(double* buf, std::size_t n, std::size_t len, const double* w, con
     });
 }
 
-// Radix-2 decimation in frequency over n rows of 8 lanes, w = w_fwd.
-// Values of magnitude < p stay so.
+// Two decimation-in-frequency levels at once, len 2L then L, on each four
+// rows L apart: the same operations on the same values as the two levels
+// one after the other, in registers, so that the buffer is read and written
+// once for both.
+template <bool REDUCE_A, bool REDUCE_B>
+void dif_levels(double* buf, std::size_t n, std::size_t L, const double* w, const Mod& m) {
+    for (std::size_t s = 0; s < n; s += 4 * L)
+        for (std::size_t j = 0; j < L; ++j) {
+            const V a0 = V::set1(w[2 * L + j]), a1 = V::set1(w[3 * L + j]), b = V::set1(w[L + j]);
+            double* x = buf + W * (s + j);
+            for (int v = 0; v < W; v += V::lanes) {
+                double* p0 = x + v;
+                double* p1 = p0 + W * L;
+                double* p2 = p1 + W * L;
+                double* p3 = p2 + W * L;
+                const V x0 = V::load(p0), x1 = V::load(p1), x2 = V::load(p2), x3 = V::load(p3);
+                // len 2L: (x0, x2) and (x1, x3)
+                const V y0 = REDUCE_A ? m.reduce(V::add(x0, x2)) : V::add(x0, x2);
+                const V y2 = m.mulmod(V::sub(x0, x2), a0);
+                const V y1 = REDUCE_A ? m.reduce(V::add(x1, x3)) : V::add(x1, x3);
+                const V y3 = m.mulmod(V::sub(x1, x3), a1);
+                // len L: (y0, y1) and (y2, y3)
+                V::store(p0, REDUCE_B ? m.reduce(V::add(y0, y1)) : V::add(y0, y1));
+                V::store(p1, m.mulmod(V::sub(y0, y1), b));
+                V::store(p2, REDUCE_B ? m.reduce(V::add(y2, y3)) : V::add(y2, y3));
+                V::store(p3, m.mulmod(V::sub(y2, y3), b));
+            }
+        }
+}
+
+// Radix-2 decimation in frequency over n rows of 8 lanes, w = w_fwd, its
+// levels two at a time where two are left. Values of magnitude < p stay so.
 void dif(double* buf, std::size_t n, const double* w, const Mod& m) {
-    for (std::size_t len = n / 2; len >= 1; len /= 2) {
-        if (lazy_level(len))
-            dif_level<false>(buf, n, len, w, m);
+    std::size_t len = n / 2;
+    for (; len >= 2; len /= 4) {
+        const bool a = !lazy_level(len), b = !lazy_level(len / 2);
+        if (a && b)
+            dif_levels<true, true>(buf, n, len / 2, w, m);
+        else if (a)
+            dif_levels<true, false>(buf, n, len / 2, w, m);
+        else if (b)
+            dif_levels<false, true>(buf, n, len / 2, w, m);
         else
-            dif_level<true>(buf, n, len, w, m);
+            dif_levels<false, false>(buf, n, len / 2, w, m);
+    }
+    if (len == 1) {
+        if (lazy_level(1))
+            dif_level<false>(buf, n, 1, w, m);
+        else
+            dif_level<true>(buf, n, 1, w, m);
     }
 }
 
@@ -115,15 +157,62 @@ void dit_level(double* buf, std::size_t n, std::size_t len, const double* w, con
     });
 }
 
-// Radix-2 decimation in time, w = w_inv. Values of magnitude < p stay so.
+// Two decimation-in-time levels at once, len L then 2L, as dif_levels.
+template <bool REDUCE_A, bool REDUCE_B>
+void dit_levels(double* buf, std::size_t n, std::size_t L, const double* w, const Mod& m) {
+    const auto half = [&m](V x, V y, V t, V& sum, V& difference, bool reduce) {
+        const V u = m.mulmod(y, t);
+        sum = reduce ? m.reduce(V::add(x, u)) : V::add(x, u);
+        difference = reduce ? m.reduce(V::sub(x, u)) : V::sub(x, u);
+    };
+    for (std::size_t s = 0; s < n; s += 4 * L)
+        for (std::size_t j = 0; j < L; ++j) {
+            const V a = V::set1(w[L + j]), b0 = V::set1(w[2 * L + j]), b1 = V::set1(w[3 * L + j]);
+            double* x = buf + W * (s + j);
+            for (int v = 0; v < W; v += V::lanes) {
+                double* p0 = x + v;
+                double* p1 = p0 + W * L;
+                double* p2 = p1 + W * L;
+                double* p3 = p2 + W * L;
+                V y0, y1, y2, y3, z0, z1, z2, z3;
+                // len L: (x0, x1) and (x2, x3); then len 2L: (y0, y2) and (y1, y3)
+                half(V::load(p0), V::load(p1), a, y0, y1, REDUCE_A);
+                half(V::load(p2), V::load(p3), a, y2, y3, REDUCE_A);
+                half(y0, y2, b0, z0, z2, REDUCE_B);
+                half(y1, y3, b1, z1, z3, REDUCE_B);
+                V::store(p0, z0);
+                V::store(p1, z1);
+                V::store(p2, z2);
+                V::store(p3, z3);
+            }
+        }
+}
+
+// Radix-2 decimation in time, w = w_inv, its levels two at a time where two
+// are left. Values of magnitude < p stay so.
 void dit(double* buf, std::size_t n, const double* w, const Mod& m) {
     // Counted from the last level, len = n / 2.
     const bool odd = lazy_level(n / 2);
-    for (std::size_t len = 1; len < n; len *= 2) {
-        if (lazy_level(len) != odd)
-            dit_level<false>(buf, n, len, w, m);
+    const auto reduced = [odd](std::size_t len) { return lazy_level(len) == odd; };
+    std::size_t len = 1;
+    if (n > 1 && (__builtin_ctzll(n) & 1)) {
+        // An odd number of levels: the first alone.
+        if (reduced(1))
+            dit_level<true>(buf, n, 1, w, m);
         else
-            dit_level<true>(buf, n, len, w, m);
+            dit_level<false>(buf, n, 1, w, m);
+        len = 2;
+    }
+    for (; len < n; len *= 4) {
+        const bool a = reduced(len), b = reduced(2 * len);
+        if (a && b)
+            dit_levels<true, true>(buf, n, len, w, m);
+        else if (a)
+            dit_levels<true, false>(buf, n, len, w, m);
+        else if (b)
+            dit_levels<false, true>(buf, n, len, w, m);
+        else
+            dit_levels<false, false>(buf, n, len, w, m);
     }
 }
 
