@@ -152,10 +152,13 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s: the digits of pi could not be settled\n", argv[0]);
             else if ((verified = verified && verification.truncated(settled, 16, a2)))
                 std::printf("%s\n", settled.c_str());
-        } else if (verification.enabled()) {
+        } else if (verification.enabled() || options.out) {
+            // The line's text in hand: checked, and where it settles the
+            // file's decimals, one conversion serves both.
             const std::string text = products::float_text(a2, static_cast<size_t>(digits) + 2);
             if ((verified = verified && verification.digit_line(text, static_cast<size_t>(digits) + 2, a2)))
                 std::printf("%s\n", text.c_str());
+            if (options.out) settled = decimals_from_digit_line(text, digits);
         } else {
             products::out_str(stdout, a2, static_cast<size_t>(digits) + 2);
             std::printf("\n");
@@ -167,7 +170,7 @@ int main(int argc, char** argv) {
     const bool held = products::checks_held(argv[0]);
     bool written = !options.out;
     if (options.out && verified) {
-        if (!settled_checked) settled = settled_text(digits, options.hex, algorithm, released);
+        if (settled.empty()) settled = settled_text(digits, options.hex, algorithm, released);
         written = write_out(argv[0], options.out, out, settled, options.hex, verification, settled_checked);
     }
     const bool complete = standard_output_complete(argv[0]);

@@ -31,6 +31,17 @@ std::string settled_from_digits(const std::string& n, long long decimals, long l
 
 }  // namespace
 
+std::string decimals_from_digit_line(const std::string& line, long long decimals) {
+    const std::size_t count = static_cast<std::size_t>(decimals) + 2, e = line.find('e');
+    if (line.compare(0, 3, "0.3") != 0 || e == std::string::npos || line.compare(e, std::string::npos, "e1") != 0 ||
+        e - 2 > count)
+        return {};
+    std::string digits = line.substr(2, e - 2);
+    digits.resize(count, '0');  // the trailing zeros the line drops
+    if (digits.back() < '3' || digits.back() > '7') return {};
+    return "3." + digits.substr(1, static_cast<std::size_t>(decimals));
+}
+
 std::string settled_decimals(const mpf_t x, long long decimals, long long bound) {
     const std::string fast = products::floor_digits(x, static_cast<std::size_t>(bound + 1));
     if (!fast.empty()) return settled_from_digits(fast, decimals, bound + 1);

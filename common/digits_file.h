@@ -17,6 +17,16 @@
 // the last decimal open.
 std::string settled_decimals(const mpf_t x, long long decimals, long long bound);
 
+// The same from the digit line mpf_out_str wrote for x with decimals + 2
+// significant digits ("0.314…e1"), where it settles them: that line is x
+// 10^(decimals + 1) rounded, within 1.5 units even where the library's
+// rounding errs by one, so where its last digit is 3 to 7, x 10^decimals
+// lies at least 0.15 from a carry either way, beyond settled_decimals'
+// bound of 0.1, and its floor is the line's first digits. Empty where the
+// line does not settle them (or is not pi's form); a run then settles them
+// from the value.
+std::string decimals_from_digit_line(const std::string& line, long long decimals);
+
 // Decimals past the count asked for with which a run that could not settle
 // its digits computes pi again: a run of 0s or 9s that long after the last
 // decimal is as rare as 10^-20.

@@ -233,8 +233,10 @@ void settle(const char* program, const Run& run, Settled& s, Verification& verif
 }
 
 // The report; the digit line only where it passed its check. False where it
-// did not.
-bool report(const char* program, const Run& run, int output, Settled& settled, Verification& verification) {
+// did not. file_too: --out's decimals are settled from the digit line where
+// it settles them.
+bool report(const char* program, const Run& run, int output, bool file_too, Settled& settled,
+            Verification& verification) {
     bool printed = true;
     if (output & 1) {
         std::string text;
@@ -242,13 +244,20 @@ bool report(const char* program, const Run& run, int output, Settled& settled, V
             settle(program, run, settled, verification);
             printed = settled.passed;
             text = settled.text;
-        } else if (verification.enabled()) {
+        } else if (verification.enabled() || file_too) {
+            // The line's text in hand: checked, and where it settles the
+            // file's decimals, one conversion serves both.
             text = products::float_text(run.num, static_cast<size_t>(run.digits) + 2);
             printed = verification.digit_line(text, static_cast<size_t>(run.digits) + 2, run.num);
+            if (file_too) {
+                settled.text = decimals_from_digit_line(text, run.digits);
+                settled.made = !settled.text.empty();
+                settled.passed = settled.made && verification.truncated(settled.text, 10, run.num);
+            }
         }
         if (printed) {
             std::printf("pi(%d,%ld)=\n", 0, run.n);
-            if (run.hex || verification.enabled())
+            if (run.hex || verification.enabled() || file_too)
                 std::printf("%s\n", text.c_str());
             else {
                 products::out_str(stdout, run.num, static_cast<size_t>(run.digits) + 2);
@@ -318,7 +327,7 @@ int main(int argc, char** argv) {
     release_all_but_pi(run);
     bool verified = verification.value(run.num, trusted_bits(run_precision(run)));
     Settled settled;
-    verified = report(argv[0], run, verified ? output : 0, settled, verification) && verified;
+    verified = report(argv[0], run, verified ? output : 0, options.out != nullptr, settled, verification) && verified;
 
     bool written = !options.out;
     if (options.out && verified) {
