@@ -93,34 +93,41 @@ void dif_level(double* buf, std::size_t n, std::size_t len, const double* w, con
     });
 }
 
+// four(p, tL, t2L, t3L) on each four rows L apart of every block of 4L
+// rows, p[i] pointing at row s + j + i L (lanes v to v + V::lanes), with
+// the twiddles w_{2L}^j, w_{4L}^j and w_{4L}^(j + L).
+template <class Four>
+void four_rows(double* buf, std::size_t n, std::size_t L, const double* w, Four four) {
+    for (std::size_t s = 0; s < n; s += 4 * L)
+        for (std::size_t j = 0; j < L; ++j) {
+            const V tL = V::set1(w[L + j]), t2L = V::set1(w[2 * L + j]), t3L = V::set1(w[3 * L + j]);
+            double* x = buf + W * (s + j);
+            for (int v = 0; v < W; v += V::lanes) {
+                double* const p[4] = {x + v, x + v + W * L, x + v + 2 * W * L, x + v + 3 * W * L};
+                four(p, tL, t2L, t3L);
+            }
+        }
+}
+
 // Two decimation-in-frequency levels at once, len 2L then L, on each four
 // rows L apart: the same operations on the same values as the two levels
 // one after the other, in registers, so that the buffer is read and written
 // once for both.
 template <bool REDUCE_A, bool REDUCE_B>
 void dif_levels(double* buf, std::size_t n, std::size_t L, const double* w, const Mod& m) {
-    for (std::size_t s = 0; s < n; s += 4 * L)
-        for (std::size_t j = 0; j < L; ++j) {
-            const V a0 = V::set1(w[2 * L + j]), a1 = V::set1(w[3 * L + j]), b = V::set1(w[L + j]);
-            double* x = buf + W * (s + j);
-            for (int v = 0; v < W; v += V::lanes) {
-                double* p0 = x + v;
-                double* p1 = p0 + W * L;
-                double* p2 = p1 + W * L;
-                double* p3 = p2 + W * L;
-                const V x0 = V::load(p0), x1 = V::load(p1), x2 = V::load(p2), x3 = V::load(p3);
-                // len 2L: (x0, x2) and (x1, x3)
-                const V y0 = REDUCE_A ? m.reduce(V::add(x0, x2)) : V::add(x0, x2);
-                const V y2 = m.mulmod(V::sub(x0, x2), a0);
-                const V y1 = REDUCE_A ? m.reduce(V::add(x1, x3)) : V::add(x1, x3);
-                const V y3 = m.mulmod(V::sub(x1, x3), a1);
-                // len L: (y0, y1) and (y2, y3)
-                V::store(p0, REDUCE_B ? m.reduce(V::add(y0, y1)) : V::add(y0, y1));
-                V::store(p1, m.mulmod(V::sub(y0, y1), b));
-                V::store(p2, REDUCE_B ? m.reduce(V::add(y2, y3)) : V::add(y2, y3));
-                V::store(p3, m.mulmod(V::sub(y2, y3), b));
-            }
-        }
+    four_rows(buf, n, L, w, [&m](double* const* p, V tL, V t2L, V t3L) {
+        const V x0 = V::load(p[0]), x1 = V::load(p[1]), x2 = V::load(p[2]), x3 = V::load(p[3]);
+        // len 2L: (x0, x2) and (x1, x3)
+        const V y0 = REDUCE_A ? m.reduce(V::add(x0, x2)) : V::add(x0, x2);
+        const V y2 = m.mulmod(V::sub(x0, x2), t2L);
+        const V y1 = REDUCE_A ? m.reduce(V::add(x1, x3)) : V::add(x1, x3);
+        const V y3 = m.mulmod(V::sub(x1, x3), t3L);
+        // len L: (y0, y1) and (y2, y3)
+        V::store(p[0], REDUCE_B ? m.reduce(V::add(y0, y1)) : V::add(y0, y1));
+        V::store(p[1], m.mulmod(V::sub(y0, y1), tL));
+        V::store(p[2], REDUCE_B ? m.reduce(V::add(y2, y3)) : V::add(y2, y3));
+        V::store(p[3], m.mulmod(V::sub(y2, y3), tL));
+    });
 }
 
 // Radix-2 decimation in frequency over n rows of 8 lanes, w = w_fwd, its
@@ -165,27 +172,18 @@ void dit_levels(double* buf, std::size_t n, std::size_t L, const double* w, cons
         sum = reduce ? m.reduce(V::add(x, u)) : V::add(x, u);
         difference = reduce ? m.reduce(V::sub(x, u)) : V::sub(x, u);
     };
-    for (std::size_t s = 0; s < n; s += 4 * L)
-        for (std::size_t j = 0; j < L; ++j) {
-            const V a = V::set1(w[L + j]), b0 = V::set1(w[2 * L + j]), b1 = V::set1(w[3 * L + j]);
-            double* x = buf + W * (s + j);
-            for (int v = 0; v < W; v += V::lanes) {
-                double* p0 = x + v;
-                double* p1 = p0 + W * L;
-                double* p2 = p1 + W * L;
-                double* p3 = p2 + W * L;
-                V y0, y1, y2, y3, z0, z1, z2, z3;
-                // len L: (x0, x1) and (x2, x3); then len 2L: (y0, y2) and (y1, y3)
-                half(V::load(p0), V::load(p1), a, y0, y1, REDUCE_A);
-                half(V::load(p2), V::load(p3), a, y2, y3, REDUCE_A);
-                half(y0, y2, b0, z0, z2, REDUCE_B);
-                half(y1, y3, b1, z1, z3, REDUCE_B);
-                V::store(p0, z0);
-                V::store(p1, z1);
-                V::store(p2, z2);
-                V::store(p3, z3);
-            }
-        }
+    four_rows(buf, n, L, w, [&half](double* const* p, V tL, V t2L, V t3L) {
+        V y0, y1, y2, y3, z0, z1, z2, z3;
+        // len L: (x0, x1) and (x2, x3); then len 2L: (y0, y2) and (y1, y3)
+        half(V::load(p[0]), V::load(p[1]), tL, y0, y1, REDUCE_A);
+        half(V::load(p[2]), V::load(p[3]), tL, y2, y3, REDUCE_A);
+        half(y0, y2, t2L, z0, z2, REDUCE_B);
+        half(y1, y3, t3L, z1, z3, REDUCE_B);
+        V::store(p[0], z0);
+        V::store(p[1], z1);
+        V::store(p[2], z2);
+        V::store(p[3], z3);
+    });
 }
 
 // Radix-2 decimation in time, w = w_inv, its levels two at a time where two
