@@ -44,11 +44,7 @@ bool Verification::value(const mpf_t x, long trusted) {
     mpf_t copy;
     mpf_init2(copy, mpf_get_prec(x));
     mpf_set(copy, x);
-    // Hexadecimal digit p after the point is bits [s - 4p, s - 4p + 4) of
-    // the words, for x = words / 2^s.
-    const long long words = copy->_mp_size, s = 64 * (words - copy->_mp_exp);
-    const long long bit = s - 4 * static_cast<long long>(verify::compared_hex_position(trusted));
-    if (bit >= 0 && bit / 64 < words) copy->_mp_d[bit / 64] ^= mp_limb_t{1} << (bit % 64);
+    verify::damage_compared_digit(copy, trusted);
     const verify::Outcome o = verify::check_hex_digits(copy, trusted, threads_);
     mpf_clear(copy);
     return report(o.passed, o.line, start);

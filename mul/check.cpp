@@ -1,7 +1,6 @@
 #include "check.h"
 
 #include <cstdint>
-#include <random>
 
 #include "primes.h"
 #include "team.h"
@@ -19,15 +18,11 @@ struct Modulus {
     std::uint64_t block_weight;     // 2^(64 BLOCK) mod q
 };
 
-// q = 2^61 - d, the first prime from a random odd d in [2^10, 2^20) on, from
-// the process's random device.
 Modulus choose_modulus() {
-    std::random_device device;
-    std::uint64_t d = (std::uint64_t{device()} % (1u << 19) + (1u << 9)) * 2 + 1;
-    while (!is_prime((std::uint64_t{1} << 61) - d)) d += 2;
+    const std::uint64_t q = random_prime_below_2_61();
     Modulus m{};
-    m.d = d;
-    m.q = (std::uint64_t{1} << 61) - d;
+    m.d = (std::uint64_t{1} << 61) - q;
+    m.q = q;
     m.word = (8 * m.d) % m.q;  // 2^64 = 8 d (mod q), as 2^61 = d
     m.weight[0] = 1;
     for (int j = 1; j < BLOCK; ++j) m.weight[j] = mul_mod(m.weight[j - 1], m.word, m.q);

@@ -1,6 +1,7 @@
 #include "primes.h"
 
 #include <mutex>
+#include <random>
 
 namespace mul {
 
@@ -103,6 +104,13 @@ void prepare_roots(int bits) {
     primes();
     std::lock_guard<std::mutex> lock(mutex);
     for (; levels_built < bits; ++levels_built) build_level(std::size_t{1} << levels_built);
+}
+
+std::uint64_t random_prime_below_2_61() {
+    std::random_device device;
+    std::uint64_t d = (std::uint64_t{device()} % (1u << 19) + (1u << 9)) * 2 + 1;
+    while (!is_prime((std::uint64_t{1} << 61) - d)) d += 2;
+    return (std::uint64_t{1} << 61) - d;
 }
 
 const Prime* primes() {

@@ -87,14 +87,11 @@ TEST(Checks, PassOnPiAndFailWhereOneDigitIsWrong) {
 }
 
 TEST(Checks, AValueWrongInOneHexadecimalDigitFailsNamingIt) {
-    const ReferencePi pi(30000);
+    ReferencePi pi(30000);
     const long trusted = pi.trusted;
     const verify::Outcome right = verify::check_hex_digits(pi.x, trusted, 1);
     ASSERT_TRUE(right.passed) << right.line;
-    // Digit p after the point: bits [s - 4p, s - 4p + 4) of the words.
-    const std::uint64_t p = verify::compared_hex_position(trusted);
-    const long long s = 64 * (pi.x->_mp_size - pi.x->_mp_exp), bit = s - 4 * static_cast<long long>(p);
-    pi.x->_mp_d[bit / 64] ^= mp_limb_t{1} << (bit % 64);
+    verify::damage_compared_digit(pi.x, trusted);
     const verify::Outcome wrong = verify::check_hex_digits(pi.x, trusted, 1);
     EXPECT_FALSE(wrong.passed);
     EXPECT_NE(wrong.line.find(" disagree with the digit-extraction formula: the value has "), std::string::npos)

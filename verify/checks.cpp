@@ -68,7 +68,13 @@ std::uint64_t formula_position(long trusted) { return trusted >= 100 ? static_ca
 
 }  // namespace
 
-std::uint64_t compared_hex_position(long trusted) { return formula_position(trusted) + 12; }
+void damage_compared_digit(mpf_t x, long trusted) {
+    // Digit 12 after the formula's position lies in every window compared;
+    // digit p after the point is bits [s - 4p, s - 4p + 4) of the words.
+    const Words w = words_of(x);
+    const long long bit = w.s - 4 * static_cast<long long>(formula_position(trusted) + 12);
+    if (bit >= 0 && static_cast<std::size_t>(bit / 64) < w.n) x->_mp_d[bit / 64] ^= mp_limb_t{1} << (bit % 64);
+}
 
 Outcome check_hex_digits(const mpf_t x, long trusted, int threads) {
     const auto start = std::chrono::steady_clock::now();

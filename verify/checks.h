@@ -44,8 +44,8 @@ Outcome check_truncated_text(const std::string& text, int base, const mpf_t x, c
 // approximation there).
 Outcome check_digit_line(const std::string& text, std::size_t count, const mpf_t x, const Arithmetic& arithmetic);
 
-// The hexadecimal position check_hex_digits compares for a value of this
-// precision lies near this one (tests damage the value there).
-std::uint64_t compared_hex_position(long trusted);
+// Tests: flips a bit of a hexadecimal digit that check_hex_digits compares
+// for x trusted to `trusted` bits.
+void damage_compared_digit(mpf_t x, long trusted);
 
 }  // namespace verify

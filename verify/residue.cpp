@@ -1,6 +1,6 @@
 #include "residue.h"
 
-#include <random>
+#include "primes.h"
 
 namespace verify {
 
@@ -8,35 +8,8 @@ namespace {
 
 __extension__ typedef unsigned __int128 u128;
 
-bool is_prime(std::uint64_t n) {
-    // Deterministic Miller-Rabin for n < 2^64 with these bases.
-    if (n % 2 == 0) return n == 2;
-    std::uint64_t d = n - 1;
-    int s = 0;
-    for (; d % 2 == 0; d /= 2) ++s;
-    for (std::uint64_t a : {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37}) {
-        std::uint64_t x = 1, base = a % n, e = d;
-        for (; e; e /= 2, base = static_cast<std::uint64_t>(static_cast<u128>(base) * base % n))
-            if (e & 1) x = static_cast<std::uint64_t>(static_cast<u128>(x) * base % n);
-        if (x == 1 || x == n - 1) continue;
-        bool composite = true;
-        for (int r = 1; r < s && composite; ++r) {
-            x = static_cast<std::uint64_t>(static_cast<u128>(x) * x % n);
-            composite = x != n - 1;
-        }
-        if (composite) return false;
-    }
-    return true;
-}
-
-// q = 2^61 - c, c odd from 2^10 on, the first prime from a random start.
-const std::uint64_t q = [] {
-    std::random_device device;
-    std::uint64_t c = (std::uint64_t{device()} % (1u << 19) + (1u << 9)) * 2 + 1;
-    while (!is_prime((std::uint64_t{1} << 61) - c)) c += 2;
-    return (std::uint64_t{1} << 61) - c;
-}();
-
+// Its own draw, not the engine's check's prime.
+const std::uint64_t q = mul::random_prime_below_2_61();
 const std::uint64_t c = (std::uint64_t{1} << 61) - q;
 constexpr std::uint64_t LOW61 = (std::uint64_t{1} << 61) - 1;
 
