@@ -82,6 +82,13 @@ int main(int argc, char** argv) {
     Options options;
     if (!read_options(argv[0], argc, argv, &options)) return 1;
     if (print_help_or_version(argv[0], options, USAGE, OPTIONS)) return standard_output_complete(argv[0]) ? 0 : 1;
+    if (options.checkpoint || options.resume) {
+        // Every step of the iteration needs all its numbers at full
+        // precision at once: there is no smaller state to keep.
+        std::fprintf(stderr, "%s: --%s is bsplitpi's: the AGM's state is all its numbers at full precision\n",
+                     argv[0], options.checkpoint ? "checkpoint" : "resume");
+        return 1;
+    }
     if (options.positional.empty()) {
         std::printf(USAGE, argv[0]);
         return 1;

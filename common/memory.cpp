@@ -98,6 +98,7 @@ const char* program_name = "pi";
 void out_of_memory(size_t size) {
     print_fatal_line("%s: out of memory: could not allocate %zu bytes\n", program_name, size);
     remove_unfinished_file();
+    print_resume_line();
     std::_Exit(1);
 }
 
@@ -105,6 +106,7 @@ void out_of_memory(size_t size) {
 void out_of_memory_in_new() {
     print_fatal_line("%s: out of memory\n", program_name);
     remove_unfinished_file();
+    print_resume_line();
     std::_Exit(1);
 }
 

@@ -13,6 +13,15 @@ const char* base_name(const char* path) {
     return slash ? slash + 1 : path;
 }
 
+// Where arg is an option with a value ("--out=FILE", "--checkpoint=DIR",
+// "--resume=DIR"), the place its value goes.
+const char** valued_option(const char* arg, Options* options) {
+    if (!std::strncmp(arg, "--out=", 6)) return &options->out;
+    if (!std::strncmp(arg, "--checkpoint=", 13)) return &options->checkpoint;
+    if (!std::strncmp(arg, "--resume=", 9)) return &options->resume;
+    return nullptr;
+}
+
 }  // namespace
 
 bool read_options(const char* program, int argc, char** argv, Options* options) {
@@ -38,16 +47,20 @@ bool read_options(const char* program, int argc, char** argv, Options* options) 
             flag = true;
         } else if (!std::strncmp(arg, "--threads=", 10)) {
             if (!read_thread_count(program, "--threads", arg + 10, &options->threads)) return false;
-        } else if (!std::strncmp(arg, "--out=", 6)) {
-            if (arg[6] == '\0') {
-                std::fprintf(stderr, "%s: --out needs a file name: --out=FILE\n", program);
+        } else if (const char** value = valued_option(arg, options)) {
+            const char* name = arg + 2;
+            const std::size_t length = std::strcspn(name, "=");
+            const char* what = *name == 'o' ? "a file name" : "a directory";
+            if (name[length + 1] == '\0') {
+                std::fprintf(stderr, "%s: --%.*s needs %s: --%.*s=%s\n", program, static_cast<int>(length), name, what,
+                             static_cast<int>(length), name, *name == 'o' ? "FILE" : "DIR");
                 return false;
             }
-            if (options->out) {
-                std::fprintf(stderr, "%s: --out given twice\n", program);
+            if (*value) {
+                std::fprintf(stderr, "%s: --%.*s given twice\n", program, static_cast<int>(length), name);
                 return false;
             }
-            options->out = arg + 6;
+            *value = name + length + 1;
         } else {
             std::fprintf(stderr, "%s: unknown option \"%s\"\n", program, arg);
             return false;

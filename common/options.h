@@ -7,6 +7,8 @@
 //   --out=FILE    "3." and the decimals of pi, truncated, to FILE
 //   --hex         hexadecimal digits instead of decimal ones
 //   --verify      the value and the texts checked before they are written
+//   --checkpoint=DIR  the run's state kept in DIR as it goes (bsplitpi)
+//   --resume=DIR  a stopped run taken up from its state in DIR (bsplitpi)
 //   --help        the usage text and the options, status 0
 //   --version     the program's name and version, status 0
 
@@ -20,6 +22,8 @@ struct Options {
     bool verify = false;
     int threads = 0;  // the count asked for (0 resolved to the cores); 0 where not given
     const char* out = nullptr;  // --out's file, where given
+    const char* checkpoint = nullptr;  // --checkpoint's directory, where given
+    const char* resume = nullptr;      // --resume's directory, where given
     std::vector<const char*> positional;
 };
 

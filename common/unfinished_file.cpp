@@ -10,9 +10,12 @@ namespace {
 
 char unfinished[4096];
 volatile sig_atomic_t named = 0;
+char resume_line[4096];
+volatile sig_atomic_t resumable = 0;
 
 void on_signal(int signal_number) {
     remove_unfinished_file();
+    print_resume_line();
     signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -29,6 +32,24 @@ void set_unfinished_file(const char* path) {
 void remove_unfinished_file() {
     if (named) unlink(unfinished);
     named = 0;
+}
+
+void set_resume_line(const char* line) {
+    resumable = 0;
+    if (!line || std::strlen(line) >= sizeof resume_line) return;
+    std::strcpy(resume_line, line);
+    resumable = 1;
+}
+
+void print_resume_line() {
+    if (!resumable) return;
+    const char* at = resume_line;
+    for (std::size_t left = std::strlen(resume_line); left > 0;) {
+        const ssize_t wrote = write(STDERR_FILENO, at, left);
+        if (wrote <= 0) return;
+        at += wrote;
+        left -= static_cast<std::size_t>(wrote);
+    }
 }
 
 void remove_unfinished_file_on_signals() {

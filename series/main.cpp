@@ -5,12 +5,14 @@
 // division's reciprocal run side by side; the values stay those of one thread.
 
 #include <gmp.h>
+#include <sys/statvfs.h>
 
 #include <cstdio>
 #include <ctime>
 #include <string>
 
 #include "arguments.h"
+#include "checkpoints.h"
 #include "digits.h"
 #include "digits_file.h"
 #include "hex_text.h"
@@ -27,6 +29,7 @@
 #include "split.h"
 #include "terms.h"
 #include "threads.h"
+#include "unfinished_file.h"
 #include "verification.h"
 
 static const char USAGE[] =
@@ -38,7 +41,8 @@ static const char USAGE[] =
 static const char OPTIONS[] =
     "    --fast, products through the project's engine; --threads=N, as [threads]\n"
     "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n"
-    "    --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n";
+    "    --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n"
+    "    --checkpoint=DIR, the run's state kept in DIR as it goes; --resume=DIR, a stopped run taken up\n";
 
 // Below this many digits a second thread costs more than it saves (starting
 // it against splitting a few thousand terms): a run asking for threads runs
@@ -86,7 +90,13 @@ void split(Run& run, series::BesideTask beside) {
         mpz_set_ui(run.q, 0);
         mpz_set_ui(run.g, 1);
         if (beside) beside();
-    } else if (output & 2) {
+        return;
+    }
+    if (split_taken_up(run.p, run.q)) {
+        if (beside) beside();
+        return;
+    }
+    if (output & 2) {
         // The trace keeps one thread's order: the splitting stays in one.
         const auto whole = [&run] {
             split_series(run.p, run.q, run.g, 0, static_cast<unsigned long>(run.n), 0);
@@ -101,6 +111,7 @@ void split(Run& run, series::BesideTask beside) {
         split_series_parallel(run.p, run.q, run.g, 0, static_cast<unsigned long>(run.n), 0,
                               run.threads, beside);
     }
+    split_done(run.p, run.q);
 }
 
 // Adds term 0 and scales; then pi = num sqrt(640320) / den.
@@ -135,6 +146,22 @@ void side_by_side(bool threaded, First first, Second second) {
 // digits 4 bits each and 32 more.
 long run_precision(const Run& run) { return run.hex ? hex_precision_bits(run.digits) : precision_bits(run.digits); }
 
+// Where the run's checkpoints hold pi itself: the numbers the steps would
+// have left, pi among them, and every phase empty; true. False where they
+// do not hold it.
+bool pi_taken_up_whole(Run& run, mp_bitcnt_t prec) {
+    mpf_set_default_prec(prec);
+    mpf_init(run.num);
+    if (!series::pi_taken_up(run.num)) {
+        mpf_clear(run.num);
+        return false;
+    }
+    mpf_init(run.den);
+    series::newton_create_scratch();
+    for (int i = 1; i < 6; ++i) run.t[i] = run_clock();
+    return true;
+}
+
 // The run's steps, in order. With threads the work and the values are the
 // same, and two steps move beside others: the square root needs nothing from
 // the series, so it runs beside the splitting's last combination and its line
@@ -148,9 +175,12 @@ void compute(Run& run) {
     const auto prec = static_cast<mp_bitcnt_t>(run_precision(run));
     const auto root = [] {
         newton_create_scratch();
+        if (root_taken_up(u)) return;
         newton_sqrt_ui(u, 640320);
+        root_done(u);
     };
     run.t[0] = run_clock();
+    if (checkpoints_on() && pi_taken_up_whole(run, prec)) return;
     if (threaded) mpf_set_default_prec(prec);  // for the root beside the splitting
     split(run, threaded ? +root : nullptr);
     run.t[1] = run_clock();
@@ -161,9 +191,10 @@ void compute(Run& run) {
     if (!threaded) newton_create_scratch();
     to_float(run);
     run.t[2] = run_clock();
-    if (!threaded) {
+    if (!threaded && !root_taken_up(u)) {
         progress_step("final square root");
         newton_sqrt_ui(u, 640320);
+        root_done(u);
     }
     run.t[3] = run_clock();
     progress_step(threaded ? "final multiplication and division" : "final multiplication");
@@ -179,6 +210,7 @@ void compute(Run& run) {
         [&] { newton_reciprocal(run.den, wp); });
     newton_quot_finish(run.num, run.num, run.den, wp);
     run.t[5] = run_clock();
+    pi_done(run.num);
 }
 
 // Releases every number but pi, which the printing alone needs: its own
@@ -221,6 +253,7 @@ void settle(const char* program, const Run& run, Settled& s, Verification& verif
     again.n = series::series_terms(again.decimals);
     const int trace = series::output;
     series::output = 0;
+    const series::CheckpointsPaused not_the_run;
     compute(again);
     series::output = trace;
     release_all_but_pi(again);
@@ -280,6 +313,64 @@ bool report(const char* program, const Run& run, int output, bool file_too, Sett
     return printed;
 }
 
+// The command that takes a stopped run up: this one, its --checkpoint
+// turned into --resume, each word quoted for a shell where it needs it.
+std::string resume_command(int argc, char** argv, const char* dir) {
+    std::string command;
+    bool resumed = false;
+    for (int i = 0; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word.compare(0, 13, "--checkpoint=") == 0 || word.compare(0, 9, "--resume=") == 0) {
+            word = std::string("--resume=") + dir;
+            resumed = true;
+        }
+        if (word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-+=./,:@%") !=
+            std::string::npos) {
+            std::string quoted = "'";
+            for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            word = quoted + "'";
+        }
+        command += (i ? " " : "") + word;
+    }
+    return resumed ? command : command + " --resume=" + dir;
+}
+
+// --checkpoint or --resume: the directory checked (and, resumed, its states)
+// before any work, room asked for the states (at most those of about two
+// levels of the splitting and the final numbers, under 2 bytes a digit),
+// and the line that says how to resume set for an early end.
+bool start_checkpoints(const char* program, int argc, char** argv, const Options& options, const Run& run) {
+    const char* dir = options.checkpoint ? options.checkpoint : options.resume;
+    if (options.checkpoint && options.resume) {
+        std::fprintf(stderr, "%s: --checkpoint and --resume given together: --resume=DIR keeps checkpoints too\n",
+                     program);
+        return false;
+    }
+    if (series::output & 2) {
+        std::fprintf(stderr, "%s: the trace (output 2) is not kept in checkpoints: no --%s with it\n", program,
+                     options.checkpoint ? "checkpoint" : "resume");
+        return false;
+    }
+    char line[160];
+    std::snprintf(line, sizeof line, "bsplitpi %s digits=%lld output=%d out=%d", run.hex ? "hex" : "decimal",
+                  run.digits, series::output, options.out ? 1 : 0);
+    series::CheckpointRun checkpoints{program, dir, options.resume != nullptr, line,
+                                      static_cast<unsigned long>(run.n)};
+    if (!series::checkpoints_start(checkpoints)) return false;
+    struct statvfs room;
+    const double needed = 2.0 * static_cast<double>(run.decimals) + (1 << 20);
+    if (statvfs(dir, &room) == 0 && static_cast<double>(room.f_bavail) * static_cast<double>(room.f_frsize) < needed) {
+        std::fprintf(stderr, "%s: %s has %.0f MB free; the checkpoints need about %.0f MB\n", program, dir,
+                     static_cast<double>(room.f_bavail) * static_cast<double>(room.f_frsize) / 1e6, needed / 1e6);
+        return false;
+    }
+    const std::string resume = std::string(program) + ": stopped; `" + resume_command(argc, argv, dir) +
+                               "` goes on from the last checkpoint\n";
+    set_resume_line(resume.c_str());
+    remove_unfinished_file_on_signals();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -314,6 +405,7 @@ int main(int argc, char** argv) {
     if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
     DigitsFile out;
     if (options.out && !out.open(argv[0], options.out, static_cast<unsigned long long>(run.digits) + 3)) return 1;
+    if ((options.checkpoint || options.resume) && !start_checkpoints(argv[0], argc, argv, options, run)) return 1;
     exit_when_memory_runs_out(argv[0]);
     if (run.threads == 1) reuse_freed_memory();
     if (options.fast) products::use_engine(run.threads);
@@ -338,5 +430,8 @@ int main(int argc, char** argv) {
     const bool held = products::checks_held(argv[0]);
     const bool complete = standard_output_complete(argv[0]);
     if (options.out && written) print_file_summary(argv[0], options.out, out, settled.text);
-    return complete && held && written && verified ? 0 : 1;
+    const bool succeeded = complete && held && written && verified;
+    set_resume_line(nullptr);
+    if (succeeded) checkpoints_finish();
+    return succeeded ? 0 : 1;
 }

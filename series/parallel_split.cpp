@@ -1,5 +1,6 @@
 #include "parallel_split.h"
 
+#include "checkpoints.h"
 #include "memory.h"
 #include "products.h"
 #include "progress.h"
@@ -45,6 +46,10 @@ void combine_in_lanes(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, i
 
 void split_series_parallel(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, int gflag,
                            int threads, BesideTask beside) {
+    if (threads > 1 && node_taken_up(p, q, g, a, b, gflag)) {
+        if (beside) beside();
+        return;
+    }
     if (threads <= 1 || b - a == 1) {
         split_series(p, q, g, a, b, gflag);
         if (beside) beside();
@@ -79,6 +84,7 @@ void split_series_parallel(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned 
         combine_in_lanes(p, q, g, p2, q2, g2, gflag, beside);
     }
     progress_combined(b - a);
+    node_done(p, q, g, a, b, gflag);
 }
 
 }  // namespace series

@@ -35,6 +35,14 @@ inline void progress_combined(unsigned long terms) {
         progress_detail::done.fetch_add(terms, std::memory_order_relaxed);
 }
 
+// Counts a node of `terms` terms taken up whole from a checkpoint: every
+// combination below it.
+inline void progress_taken_up(unsigned long terms) {
+    unsigned long levels = 0;
+    for (unsigned long width = 1; width < terms; width *= 2) ++levels;
+    progress_combined(terms * levels);
+}
+
 // Names the step under way once the splitting is done ("square root", ...).
 void progress_step(const char* step);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "checkpoints.h"
 #include "products.h"
 #include "progress.h"
 
@@ -94,6 +95,7 @@ void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int
 }
 
 void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, int gflag) {
+    if (node_taken_up(p, q, g, a, b, gflag)) return;
     if (b - a == 1) {
         leaf(p, q, g, b);
     } else {
@@ -109,6 +111,7 @@ void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, i
         progress_combined(b - a);
     }
     trace(p, q, g, a, b, gflag);
+    node_done(p, q, g, a, b, gflag);
 }
 
 }  // namespace series

@@ -65,7 +65,9 @@ TEST(Options, HelpAndVersion) {
     EXPECT_EQ(run.out, BSPLITPI + BSPLITPI_USAGE +
                            "    --fast, products through the project's engine; --threads=N, as [threads]\n"
                            "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n"
-                           "    --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n");
+                           "    --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n"
+                           "    --checkpoint=DIR, the run's state kept in DIR as it goes; --resume=DIR, a stopped run "
+                           "taken up\n");
     for (const std::string& program : {AGMPI, BSPLITPI}) {
         run = run_program(program, {"--version"});
         const std::string name = program.substr(program.rfind('/') + 1);
