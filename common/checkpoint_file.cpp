@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "sha256.h"
+#include "checksum.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && sizeof(mp_limb_t) == 8,
               "checkpoints hold 64-bit little-endian limbs as they lie in memory");
@@ -19,7 +19,7 @@ namespace checkpoint {
 namespace {
 
 const char MAGIC[] = "pi-checkpoint 1\n";
-constexpr std::size_t HASH_DIGITS = 64;
+constexpr std::size_t HASH_DIGITS = 16;
 
 std::string path_of(const std::string& dir, const std::string& name) { return dir + "/" + name; }
 std::string temporary_of(const std::string& dir, const std::string& name) { return dir + "/." + name + ".tmp"; }
@@ -61,7 +61,7 @@ public:
 
 private:
     std::FILE* file_;
-    Sha256 hash_;
+    Checksum hash_;
 };
 
 bool header_holds(Source& source, const std::string& run, const std::string& name, std::size_t count) {
@@ -89,7 +89,7 @@ constexpr long long MOST_LIMBS = 1LL << 40;
 }  // namespace
 
 Writer::Writer(const std::string& dir, const std::string& name, const std::string& run, int count)
-    : dir_(dir), name_(name), temporary_(temporary_of(dir, name)), hash_(new Sha256) {
+    : dir_(dir), name_(name), temporary_(temporary_of(dir, name)), hash_(new Checksum) {
     file_ = std::fopen(temporary_.c_str(), "wb");
     failed_ = file_ == nullptr;
     const std::string head = header(run, name, static_cast<std::size_t>(count));
@@ -101,12 +101,12 @@ Writer::~Writer() {
         std::fclose(file_);
         unlink(temporary_.c_str());
     }
-    delete static_cast<Sha256*>(hash_);
+    delete static_cast<Checksum*>(hash_);
 }
 
 void Writer::put(const void* data, std::size_t bytes) {
     if (failed_) return;
-    static_cast<Sha256*>(hash_)->update(data, bytes);
+    static_cast<Checksum*>(hash_)->update(data, bytes);
     failed_ = std::fwrite(data, 1, bytes, file_) != bytes;
 }
 
@@ -120,7 +120,7 @@ void Writer::add(const mpz_t x) { put_number(x->_mp_size, 0, x->_mp_d); }
 void Writer::add(const mpf_t x) { put_number(x->_mp_size, x->_mp_exp, x->_mp_d); }
 
 bool Writer::commit(const char* program) {
-    const std::string hash = static_cast<Sha256*>(hash_)->finish() + "\n";
+    const std::string hash = static_cast<Checksum*>(hash_)->finish() + "\n";
     if (!failed_) failed_ = std::fwrite(hash.data(), 1, hash.size(), file_) != hash.size();
     // Synced before the rename, and the directory after it: a file under
     // its name is whole even where the machine stops.
