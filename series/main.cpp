@@ -93,6 +93,7 @@ void split(Run& run, series::BesideTask beside) {
         return;
     }
     if (split_taken_up(run.p, run.q)) {
+        progress_taken_up(static_cast<unsigned long>(run.n));
         if (beside) beside();
         return;
     }
