@@ -26,7 +26,7 @@ struct Node {
 };
 
 constexpr int KEPT_LEVELS = 3;
-const char SPLIT[] = "pi-split", ROOT[] = "pi-root", VALUE[] = "pi-value";
+const char JOIN[] = "pi-join", SPLIT[] = "pi-split", ROOT[] = "pi-root", VALUE[] = "pi-value";
 
 CheckpointRun current;
 bool on = false, paused = false;
@@ -65,8 +65,8 @@ const Node* kept_node(unsigned long a, unsigned long b) {
 bool expected_numbers(const std::string& name, int* integers, int* floats) {
     *integers = 0;
     *floats = 0;
-    if (name == SPLIT) {
-        *integers = 2;
+    if (name == SPLIT || name == JOIN) {
+        *integers = name == SPLIT ? 2 : 4;
         return true;
     }
     if (name == ROOT || name == VALUE) {
@@ -133,6 +133,8 @@ std::string from_where(const std::vector<std::string>& names) {
     std::string done;
     if (has(SPLIT)) {
         done = "the splitting";
+    } else if (has(JOIN)) {
+        done = "the splitting but its last two products";
     } else {
         // The nodes no other node held covers (a node is kept before its
         // halves are removed).
@@ -217,6 +219,25 @@ void node_done(const mpz_t p, const mpz_t q, const mpz_t g, unsigned long a, uns
     if (kept_node(m, b)) checkpoint::remove(current.dir, node_name(m, b));
 }
 
+bool checkpoints_root(unsigned long a, unsigned long b) { return checkpoints_on() && a == 0 && b == current.terms; }
+
+bool join_taken_up(mpz_t p, mpz_t q, mpz_t p2, mpz_t q2) {
+    if (!checkpoints_on() || !checkpoint::exists(current.dir, JOIN)) return false;
+    take_up(JOIN, {p, q, p2, q2}, {});
+    progress_taken_up(current.terms / 2);
+    progress_taken_up(current.terms - current.terms / 2);
+    return true;
+}
+
+void join_done(const mpz_t p, const mpz_t q, const mpz_t p2, const mpz_t q2) {
+    if (!checkpoints_on()) return;
+    keep(JOIN, {p, q, p2, q2}, {});
+    // The halves' states are in this one now.
+    const unsigned long m = current.terms / 2;
+    checkpoint::remove(current.dir, node_name(0, m));
+    checkpoint::remove(current.dir, node_name(m, current.terms));
+}
+
 bool split_taken_up(mpz_t p, mpz_t q) {
     if (!checkpoints_on() || !checkpoint::exists(current.dir, SPLIT)) return false;
     take_up(SPLIT, {p, q}, {});
@@ -227,6 +248,7 @@ void split_done(const mpz_t p, const mpz_t q) {
     if (!checkpoints_on()) return;
     keep(SPLIT, {p, q}, {});
     for (const Node& node : kept) checkpoint::remove(current.dir, node_name(node.a, node.b));
+    checkpoint::remove(current.dir, JOIN);
 }
 
 bool root_taken_up(mpf_t root) {

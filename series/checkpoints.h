@@ -1,10 +1,11 @@
 #pragma once
 // What a run keeps in its checkpoint directory, and takes back from it when
 // resumed: the splitting's nodes three levels below the root (eight parts)
-// and those above them, the splitting's result, the square root, and pi.
-// A state is kept once it is complete; a node's file replaces its halves',
-// the result's the nodes', pi's the result's and the root's. So no state
-// kept loses more than about an eighth of the splitting, or one final step.
+// and those above them, the root's combination halfway, the splitting's
+// result, the square root, and pi. A state is kept once it is complete; a
+// node's file replaces its halves', the result's the nodes', pi's the
+// result's and the root's. So a stop loses at most about an eighth of the
+// splitting, half the root's combination, or one final step.
 
 #include <gmp.h>
 
@@ -47,6 +48,13 @@ private:
 // the directory holds it (true: p, q and, where gflag, g hold its values).
 bool node_taken_up(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, int gflag);
 void node_done(const mpz_t p, const mpz_t q, const mpz_t g, unsigned long a, unsigned long b, int gflag);
+
+// The root's combination halfway (combine_halves' two steps): p, q, p2 and
+// the scaled q2. checkpoints_root: whether (a, b] is the root and
+// checkpoints are on.
+bool checkpoints_root(unsigned long a, unsigned long b);
+bool join_taken_up(mpz_t p, mpz_t q, mpz_t p2, mpz_t q2);
+void join_done(const mpz_t p, const mpz_t q, const mpz_t p2, const mpz_t q2);
 
 // The splitting's result p, q; the square root; pi.
 bool split_taken_up(mpz_t p, mpz_t q);

@@ -64,7 +64,8 @@ struct Run {
 };
 
 // The root of a one-thread splitting: the halves, their freed memory handed
-// back, then the leanest combination, since the root's sets the run's peak.
+// back, then the leanest combination, since the root's sets the run's peak;
+// its first step's result kept as a state where checkpoints are.
 void split_root(Run& run) {
     using namespace series;
     const auto n = static_cast<unsigned long>(run.n), m = n / 2;
@@ -72,10 +73,16 @@ void split_root(Run& run) {
     mpz_init(p2);
     mpz_init(q2);
     mpz_init(g2);
-    split_series(run.p, run.q, run.g, 0, m, 1);
-    split_series(p2, q2, g2, m, n, 0);
-    release_free_memory();
-    combine_halves(run.p, run.q, run.g, p2, q2, g2, 0, true);
+    if (join_taken_up(run.p, run.q, p2, q2)) {
+        mpz_clear(g2);
+    } else {
+        split_series(run.p, run.q, run.g, 0, m, 1);
+        split_series(p2, q2, g2, m, n, 0);
+        release_free_memory();
+        scale_right_half(q2, run.g, g2, 0);
+        join_done(run.p, run.q, p2, q2);
+    }
+    join_scaled_halves(run.p, run.q, p2, q2, true);
     progress_combined(n);
 }
 

@@ -63,6 +63,17 @@ void split_series_parallel(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned 
     mpz_init(p2);
     mpz_init(q2);
     mpz_init(g2);
+    // The root's combination, made with the engine in two steps, keeps the
+    // node between them; a run that kept it is taken up from there either way.
+    const bool root = checkpoints_root(a, b), root_in_steps = root && products::engine_in_use();
+    if (root && join_taken_up(p, q, p2, q2)) {
+        mpz_clear(g2);
+        products::ThreadShare share(threads);
+        join_scaled_halves(p, q, p2, q2, false);
+        if (beside) beside();
+        progress_combined(b - a);
+        return;
+    }
     // Each half's engine products share that half's threads.
     mul::run_both(
         [&] {
@@ -78,7 +89,9 @@ void split_series_parallel(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned 
         // The engine spreads each product over this node's threads: one
         // product at a time, with the scratch of one.
         products::ThreadShare share(threads);
-        combine_halves(p, q, g, p2, q2, g2, gflag, false);
+        scale_right_half(q2, g, g2, gflag);
+        if (root_in_steps) join_done(p, q, p2, q2);
+        join_scaled_halves(p, q, p2, q2, false);
         if (beside) beside();
     } else {
         combine_in_lanes(p, q, g, p2, q2, g2, gflag, beside);

@@ -68,11 +68,11 @@ static void multiply_in_two(mpz_t u, const mpz_t v) {
     mpz_clear(low);
 }
 
-void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag,
-                    bool least_memory) {
+void scale_right_half(mpz_t q2, mpz_t g, mpz_t g2, int gflag) {
     // The right half's terms are scaled by the left half's g, the left half's
-    // by the right half's p. Products with a factor in common are made as
-    // pairs, where the multiplication can share the factor's work.
+    // (in join_scaled_halves) by the right half's p. Products with a factor
+    // in common are made as pairs, where the multiplication can share the
+    // factor's work.
     if (gflag) {
         products::mul_pair(q2, q2, g, g2, g);
     } else {
@@ -80,6 +80,9 @@ void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int
         release_unread_g(g);
     }
     mpz_clear(g2);
+}
+
+void join_scaled_halves(mpz_t p, mpz_t q, mpz_t p2, mpz_t q2, bool least_memory) {
     const auto add_right_half = [&] {
         mpz_add(q, q, q2);
         mpz_clear(q2);
@@ -92,6 +95,12 @@ void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int
         products::mul_pair(q, q, p, p, p2, add_right_half);
     }
     mpz_clear(p2);
+}
+
+void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag,
+                    bool least_memory) {
+    scale_right_half(q2, g, g2, gflag);
+    join_scaled_halves(p, q, p2, q2, least_memory);
 }
 
 void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, int gflag) {

@@ -33,6 +33,13 @@ void split_series(mpz_t p, mpz_t q, mpz_t g, unsigned long a, unsigned long b, i
 void combine_halves(mpz_t p, mpz_t q, mpz_t g, mpz_t p2, mpz_t q2, mpz_t g2, int gflag,
                     bool least_memory);
 
+// combine_halves in its two steps: the right half's q2 (and with gflag g2,
+// made g g2) scaled by g, which is released, and g2 cleared; then p, q
+// joined with p2 and the scaled q2, which are cleared. Between the two the
+// node is p, q, p2, q2: the root keeps that as a state of its own.
+void scale_right_half(mpz_t q2, mpz_t g, mpz_t g2, int gflag);
+void join_scaled_halves(mpz_t p, mpz_t q, mpz_t p2, mpz_t q2, bool least_memory);
+
 // Releases g's limbs, leaving it 0: for nodes whose g no caller reads.
 void release_unread_g(mpz_t g);
 
