@@ -6,8 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include "checksum.h"
 
@@ -86,6 +90,89 @@ bool get_limbs(Source& source, mp_limb_t* words, long long size) {
 // Sizes no file of a run can hold: a damaged size must not make a huge read.
 constexpr long long MOST_LIMBS = 1LL << 40;
 
+// What follows a file's writing, in order, on a thread of its own: each
+// file synced, renamed into place and its directory synced (a file under
+// its name is whole even where the machine stops), and each removal asked
+// for after it; the run computes meanwhile. A removal never overtakes the
+// rename of the state that replaces what it removes.
+struct Task {
+    int fd;  // -1: a removal of path
+    std::string temporary, path, dir;
+};
+
+class Finisher {
+public:
+    void add(Task task) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!started_) {
+            std::thread(&Finisher::work, this).detach();
+            started_ = true;
+        }
+        tasks_.push_back(std::move(task));
+        wake_.notify_all();
+    }
+    void drain() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        idle_.wait(lock, [this] { return tasks_.empty() && !busy_; });
+    }
+    // True where every file so far was finished; else one line, once.
+    bool failure(const char* program) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (error_.empty()) return true;
+        if (!told_) std::fprintf(stderr, "%s: %s\n", program, error_.c_str());
+        told_ = true;
+        return false;
+    }
+
+private:
+    void work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return !tasks_.empty(); });
+            Task task = std::move(tasks_.front());
+            tasks_.pop_front();
+            busy_ = true;
+            lock.unlock();
+            const std::string error = finish(task);
+            lock.lock();
+            busy_ = false;
+            if (!error.empty() && error_.empty()) error_ = error;
+            idle_.notify_all();
+        }
+    }
+    static std::string finish(const Task& task) {
+        if (task.fd < 0) {
+            unlink(task.path.c_str());
+            return "";
+        }
+        const bool synced = fsync(task.fd) == 0;
+        const int error = errno;
+        close(task.fd);
+        if (!synced || std::rename(task.temporary.c_str(), task.path.c_str()) != 0) {
+            const int why = synced ? errno : error;
+            unlink(task.temporary.c_str());
+            return "cannot write the checkpoint " + task.path + ": " + std::strerror(why);
+        }
+        const int d = open(task.dir.c_str(), O_RDONLY | O_DIRECTORY);
+        if (d >= 0) {
+            fsync(d);
+            close(d);
+        }
+        return "";
+    }
+    std::mutex mutex_;
+    std::condition_variable wake_, idle_;
+    std::deque<Task> tasks_;
+    bool started_ = false, busy_ = false, told_ = false;
+    std::string error_;
+};
+
+// Never destroyed: its thread may still wait on it as the process ends.
+Finisher& finisher() {
+    static Finisher* one = new Finisher;
+    return *one;
+}
+
 }  // namespace
 
 Writer::Writer(const std::string& dir, const std::string& name, const std::string& run, int count)
@@ -122,23 +209,24 @@ void Writer::add(const mpf_t x) { put_number(x->_mp_size, x->_mp_exp, x->_mp_d);
 bool Writer::commit(const char* program) {
     const std::string hash = static_cast<Checksum*>(hash_)->finish() + "\n";
     if (!failed_) failed_ = std::fwrite(hash.data(), 1, hash.size(), file_) != hash.size();
-    // Synced before the rename, and the directory after it: a file under
-    // its name is whole even where the machine stops.
-    if (!failed_) failed_ = std::fflush(file_) != 0 || fsync(fileno(file_)) != 0;
+    if (!failed_) failed_ = std::fflush(file_) != 0;
     const int error = errno;
-    if (file_ && std::fclose(file_) != 0 && !failed_) failed_ = true;
-    file_ = nullptr;
-    if (!failed_ && std::rename(temporary_.c_str(), path_of(dir_, name_).c_str()) == 0) {
-        const int d = open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
-        if (d >= 0) {
-            fsync(d);
-            close(d);
+    if (!failed_) {
+        // The file's bytes are the system's now: the sync and the rename
+        // follow on the finisher's thread, and the run goes on.
+        const int fd = dup(fileno(file_));
+        std::fclose(file_);
+        file_ = nullptr;
+        if (fd >= 0) {
+            finisher().add({fd, temporary_, path_of(dir_, name_), dir_});
+            return finisher().failure(program);
         }
-        return true;
     }
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
     unlink(temporary_.c_str());
     std::fprintf(stderr, "%s: cannot write the checkpoint %s: %s\n", program, path_of(dir_, name_).c_str(),
-                 std::strerror(failed_ && error ? error : errno));
+                 std::strerror(error));
     return false;
 }
 
@@ -213,7 +301,9 @@ std::vector<std::string> names(const std::string& dir) {
 
 bool exists(const std::string& dir, const std::string& name) { return access(path_of(dir, name).c_str(), F_OK) == 0; }
 
-void remove(const std::string& dir, const std::string& name) { unlink(path_of(dir, name).c_str()); }
+void remove(const std::string& dir, const std::string& name) { finisher().add({-1, "", path_of(dir, name), dir}); }
+
+void finish_writing() { finisher().drain(); }
 
 void remove_temporaries(const std::string& dir) {
     if (DIR* d = opendir(dir.c_str())) {

@@ -32,8 +32,10 @@ public:
     Writer& operator=(const Writer&) = delete;
     void add(const mpz_t x);
     void add(const mpf_t x);
-    // False, with one line on stderr naming the file, where it could not
-    // be written whole.
+    // Hands the file to a thread of the module's that syncs it and renames
+    // it into place, in the order committed, while the caller goes on.
+    // False, with one line on stderr naming the file, where it could not be
+    // written, or where an earlier file could not be finished.
     bool commit(const char* program);
 
 private:
@@ -63,9 +65,14 @@ bool read(const char* program, const std::string& dir, const std::string& name, 
 std::vector<std::string> names(const std::string& dir);
 bool exists(const std::string& dir, const std::string& name);
 
-// Removes the file `name` from dir, and any temporary left by a writer
-// that was stopped.
+// Removes the file `name` from dir, after every file committed before
+// (where one of those replaces it, never before it is in place); and, at
+// once, any temporary left by a writer that was stopped.
 void remove(const std::string& dir, const std::string& name);
 void remove_temporaries(const std::string& dir);
+
+// Waits until every file committed is in place and every removal asked for
+// is done.
+void finish_writing();
 
 }  // namespace checkpoint

@@ -92,7 +92,10 @@ void keep(const std::string& name, const std::vector<mpz_srcptr>& integers, cons
             print_fatal_line("%s: warning: no more checkpoints are kept for this run\n", current.program);
         return;
     }
-    if (stop_after > 0 && ++commits == stop_after) raise(SIGKILL);
+    if (stop_after > 0 && ++commits == stop_after) {
+        checkpoint::finish_writing();
+        raise(SIGKILL);
+    }
 }
 
 void take_up(const std::string& name, const std::vector<mpz_ptr>& integers, const std::vector<mpf_ptr>& floats) {
@@ -272,9 +275,12 @@ void pi_done(const mpf_t pi) {
     checkpoint::remove(current.dir, ROOT);
 }
 
-void checkpoints_finish() {
+void checkpoints_end(bool succeeded) {
     if (!on) return;
+    checkpoint::finish_writing();
+    if (!succeeded) return;
     for (const std::string& name : checkpoint::names(current.dir)) checkpoint::remove(current.dir, name);
+    checkpoint::finish_writing();
 }
 
 }  // namespace series

@@ -64,7 +64,8 @@ void root_done(const mpf_t root);
 bool pi_taken_up(mpf_t pi);
 void pi_done(const mpf_t pi);
 
-// The run succeeded: its states are removed.
-void checkpoints_finish();
+// The run ends: every state written is in place, and where it succeeded
+// they are removed.
+void checkpoints_end(bool succeeded);
 
 }  // namespace series

@@ -440,6 +440,6 @@ int main(int argc, char** argv) {
     if (options.out && written) print_file_summary(argv[0], options.out, out, settled.text);
     const bool succeeded = complete && held && written && verified;
     set_resume_line(nullptr);
-    if (succeeded) checkpoints_finish();
+    checkpoints_end(succeeded);
     return succeeded ? 0 : 1;
 }
