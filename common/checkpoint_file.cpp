@@ -266,7 +266,22 @@ bool read_file(const std::string& dir, const std::string& name, const std::strin
     return source.hash_holds();
 }
 
-void refuse(const char* program, const std::string& dir, const std::string& name) {
+// One line on a file refused: where it names another run, that run, so
+// that the user can give its options.
+void refuse(const char* program, const std::string& dir, const std::string& name, const std::string& run) {
+    std::string magic, other;
+    if (std::FILE* file = std::fopen(path_of(dir, name).c_str(), "rb")) {
+        char line[256];
+        if (std::fgets(line, sizeof line, file)) magic = line;
+        if (std::fgets(line, sizeof line, file)) other = line;
+        std::fclose(file);
+    }
+    if (magic == MAGIC && !other.empty() && other.back() == '\n' && other != run + "\n") {
+        other.pop_back();
+        std::fprintf(stderr, "%s: %s is a checkpoint of another run (%s): refused\n", program,
+                     path_of(dir, name).c_str(), other.c_str());
+        return;
+    }
     std::fprintf(stderr, "%s: %s is damaged or another run's checkpoint: refused\n", program,
                  path_of(dir, name).c_str());
 }
@@ -277,14 +292,14 @@ bool check(const char* program, const std::string& dir, const std::string& name,
            int integers, int floats) {
     const bool ok = read_file(dir, name, run, std::vector<mpz_ptr>(static_cast<std::size_t>(integers)),
                               std::vector<mpf_ptr>(static_cast<std::size_t>(floats)), true);
-    if (!ok) refuse(program, dir, name);
+    if (!ok) refuse(program, dir, name, run);
     return ok;
 }
 
 bool read(const char* program, const std::string& dir, const std::string& name, const std::string& run,
           const std::vector<mpz_ptr>& integers, const std::vector<mpf_ptr>& floats) {
     const bool ok = read_file(dir, name, run, integers, floats, false);
-    if (!ok) refuse(program, dir, name);
+    if (!ok) refuse(program, dir, name, run);
     return ok;
 }
 

@@ -93,7 +93,8 @@ TEST(Checkpoint, DamagedForeignOrMisplacedStatesAreRefusedBeforeAnyWork) {
     expect_refused({"100000", "--checkpoint=" + dir},
                    dir + " holds checkpoints already: --resume=" + dir + " goes on with their run");
     expect_refused({"200000", "--resume=" + dir}, refused(state));
-    expect_refused({"100000", "1", "--resume=" + dir}, refused(state));
+    expect_refused({"100000", "1", "--resume=" + dir},
+                   state + " is a checkpoint of another run (bsplitpi decimal digits=100000 output=0 out=0): refused");
     const std::string stray = dir + "/pi-node-1-2";
     std::fclose(std::fopen(stray.c_str(), "w"));
     expect_refused({"100000", "--resume=" + dir}, refused(stray));
