@@ -13,8 +13,6 @@
 #include <mutex>
 #include <thread>
 
-#include "checksum.h"
-
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && sizeof(mp_limb_t) == 8,
               "checkpoints hold 64-bit little-endian limbs as they lie in memory");
 
@@ -176,7 +174,7 @@ Finisher& finisher() {
 }  // namespace
 
 Writer::Writer(const std::string& dir, const std::string& name, const std::string& run, int count)
-    : dir_(dir), name_(name), temporary_(temporary_of(dir, name)), hash_(new Checksum) {
+    : dir_(dir), name_(name), temporary_(temporary_of(dir, name)) {
     file_ = std::fopen(temporary_.c_str(), "wb");
     failed_ = file_ == nullptr;
     const std::string head = header(run, name, static_cast<std::size_t>(count));
@@ -188,12 +186,11 @@ Writer::~Writer() {
         std::fclose(file_);
         unlink(temporary_.c_str());
     }
-    delete static_cast<Checksum*>(hash_);
 }
 
 void Writer::put(const void* data, std::size_t bytes) {
     if (failed_) return;
-    static_cast<Checksum*>(hash_)->update(data, bytes);
+    hash_.update(data, bytes);
     failed_ = std::fwrite(data, 1, bytes, file_) != bytes;
 }
 
@@ -207,14 +204,15 @@ void Writer::add(const mpz_t x) { put_number(x->_mp_size, 0, x->_mp_d); }
 void Writer::add(const mpf_t x) { put_number(x->_mp_size, x->_mp_exp, x->_mp_d); }
 
 bool Writer::commit(const char* program) {
-    const std::string hash = static_cast<Checksum*>(hash_)->finish() + "\n";
+    const std::string hash = hash_.finish() + "\n";
     if (!failed_) failed_ = std::fwrite(hash.data(), 1, hash.size(), file_) != hash.size();
     if (!failed_) failed_ = std::fflush(file_) != 0;
-    const int error = errno;
+    int error = errno;
     if (!failed_) {
         // The file's bytes are the system's now: the sync and the rename
         // follow on the finisher's thread, and the run goes on.
         const int fd = dup(fileno(file_));
+        error = errno;
         std::fclose(file_);
         file_ = nullptr;
         if (fd >= 0) {

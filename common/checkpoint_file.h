@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "checksum.h"
+
 namespace checkpoint {
 
 // Writes the file `name` in dir: its `count` numbers added in order, the
@@ -44,7 +46,7 @@ private:
     std::string dir_, name_, temporary_;
     std::FILE* file_ = nullptr;
     bool failed_ = false;
-    void* hash_;
+    Checksum hash_;
 };
 
 // Checks the file `name` in dir whole: that it is a checkpoint of `run` with

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -127,11 +128,7 @@ bool usable_directory(const char* program, const std::string& dir) {
 
 // What the directory's states leave to do, for the line that says so.
 std::string from_where(const std::vector<std::string>& names) {
-    const auto has = [&](const char* name) {
-        for (const std::string& n : names)
-            if (n == name) return true;
-        return false;
-    };
+    const auto has = [&](const std::string& name) { return std::find(names.begin(), names.end(), name) != names.end(); };
     if (has(VALUE)) return "pi done";
     std::string done;
     if (has(SPLIT)) {
@@ -143,7 +140,7 @@ std::string from_where(const std::vector<std::string>& names) {
         // halves are removed).
         unsigned long terms = 0;
         for (const Node& node : kept) {
-            const auto held = [&](const Node& x) { return has(node_name(x.a, x.b).c_str()); };
+            const auto held = [&](const Node& x) { return has(node_name(x.a, x.b)); };
             if (!held(node)) continue;
             bool covered = false;
             for (const Node& other : kept)
