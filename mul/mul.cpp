@@ -172,6 +172,12 @@ int threads_for(std::size_t an, std::size_t bn, int threads) {
     return plan.np ? useful_threads(threads, plan) : 1;
 }
 
+std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads) {
+    const Plan plan = product_plan(an, bn, false);
+    if (plan.np == 0) return 2 * (an + bn) * sizeof(mp_limb_t);
+    return layout(plan, false, useful_threads(threads, plan), 1, an, bn, 0).doubles * sizeof(double);
+}
+
 std::uint64_t failed_checks() { return failures; }
 std::uint64_t failed_rechecks() { return refailures; }
 

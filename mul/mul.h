@@ -74,6 +74,11 @@ Shape shape(std::size_t an, std::size_t bn);
 // where GMP makes it or its transform is too short to be worth sharing.
 int threads_for(std::size_t an, std::size_t bn, int threads);
 
+// Bytes the engine takes beyond the operands and the result for a product of
+// these lengths on `threads` threads: its scratch block. Where GMP makes the
+// product, an allowance of twice the operands for GMP's own scratch.
+std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads);
+
 // Products whose check failed since start-up and that GMP made again; and
 // of those, the ones whose GMP product failed the check too (the machine is
 // not computing reliably).

@@ -69,12 +69,16 @@ void Checksum::update(const void* data, std::size_t size) {
     held_ = size;
 }
 
-std::string Checksum::finish() {
+std::uint64_t Checksum::finish_value() {
     unsigned char last[64] = {};
     std::memcpy(last, pending_, held_);
     std::memcpy(last + 32, &bytes_, 8);  // the length, so that trailing zeros count
     words(last, 8);
-    const std::uint64_t sum = reduce(mul(lane_[0], X3) + reduce(mul(lane_[1], X2) + reduce(mul(lane_[2], X) + lane_[3])));
+    return reduce(mul(lane_[0], X3) + reduce(mul(lane_[1], X2) + reduce(mul(lane_[2], X) + lane_[3])));
+}
+
+std::string Checksum::finish() {
+    const std::uint64_t sum = finish_value();
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(sum));
     return text;

@@ -14,7 +14,9 @@
 class Checksum {
 public:
     void update(const void* data, std::size_t size);
-    // 16 lowercase hexadecimal digits; the object is spent.
+    // The sum; the object is spent.
+    std::uint64_t finish_value();
+    // The sum as 16 lowercase hexadecimal digits; the object is spent.
     std::string finish();
 
 private:
