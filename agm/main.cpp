@@ -89,6 +89,10 @@ int main(int argc, char** argv) {
                      argv[0], options.checkpoint ? "checkpoint" : "resume");
         return 1;
     }
+    if (options.memory) {
+        std::fprintf(stderr, "%s: --memory is bsplitpi's: the AGM keeps all its numbers in memory at once\n", argv[0]);
+        return 1;
+    }
     if (options.positional.empty()) {
         std::printf(USAGE, argv[0]);
         return 1;

@@ -217,6 +217,7 @@ MemoryLimit memory_limit(const MachineMemory& machine) {
     bind(machine.address_space, "the process may use", "ulimit -v");
     bind(machine.data, "the process may use", "ulimit -d");
     bind(machine.cgroup, "its control group may use", machine.cgroup_file);
+    bind(machine.budget, "the run may use", machine.budget_option);
     return limit;
 }
 

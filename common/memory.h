@@ -12,6 +12,8 @@ struct MachineMemory {
     double data;           // the process's data limit (RLIMIT_DATA, ulimit -d)
     double cgroup;         // its control group's limit, the smallest along its path
     const char* cgroup_file;  // where that limit stands: memory.max or memory.limit_in_bytes
+    double budget = 0;        // the run's own bound, --memory's (0: none)
+    const char* budget_option = nullptr;  // as given, "--memory=4G"
 };
 
 // From /proc/meminfo (or sysconf, without swap, where that cannot be read),

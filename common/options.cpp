@@ -14,12 +14,31 @@ const char* base_name(const char* path) {
 }
 
 // Where arg is an option with a value ("--out=FILE", "--checkpoint=DIR",
-// "--resume=DIR"), the place its value goes.
+// "--resume=DIR", "--memory=SIZE"), the place its value goes.
 const char** valued_option(const char* arg, Options* options) {
     if (!std::strncmp(arg, "--out=", 6)) return &options->out;
     if (!std::strncmp(arg, "--checkpoint=", 13)) return &options->checkpoint;
     if (!std::strncmp(arg, "--resume=", 9)) return &options->resume;
+    if (!std::strncmp(arg, "--memory=", 9)) return &options->memory;
     return nullptr;
+}
+
+// A size in bytes: a whole number, with K, M, G or T for 2^10, 2^20, 2^30
+// or 2^40 (binary units, as memory is counted), at least 1 MiB and at most
+// 2^60 bytes. False for anything else.
+bool read_size(const char* text, double* bytes) {
+    char* end = nullptr;
+    if (*text < '0' || *text > '9') return false;
+    const unsigned long long count = std::strtoull(text, &end, 10);
+    const char* const units = "KMGT";
+    double scale = 1;
+    if (*end != '\0') {
+        const char* unit = std::strchr(units, *end);
+        if (!unit || end[1] != '\0') return false;
+        scale = static_cast<double>(1ull << (10 * (unit - units + 1)));
+    }
+    *bytes = static_cast<double>(count) * scale;
+    return *bytes >= 1024.0 * 1024 && *bytes <= 0x1p60;
 }
 
 }  // namespace
@@ -50,10 +69,10 @@ bool read_options(const char* program, int argc, char** argv, Options* options) 
         } else if (const char** value = valued_option(arg, options)) {
             const char* name = arg + 2;
             const std::size_t length = std::strcspn(name, "=");
-            const char* what = *name == 'o' ? "a file name" : "a directory";
+            const char* what = *name == 'o' ? "a file name" : *name == 'm' ? "a size" : "a directory";
             if (name[length + 1] == '\0') {
                 std::fprintf(stderr, "%s: --%.*s needs %s: --%.*s=%s\n", program, static_cast<int>(length), name, what,
-                             static_cast<int>(length), name, *name == 'o' ? "FILE" : "DIR");
+                             static_cast<int>(length), name, *name == 'o' ? "FILE" : *name == 'm' ? "SIZE" : "DIR");
                 return false;
             }
             if (*value) {
@@ -61,6 +80,11 @@ bool read_options(const char* program, int argc, char** argv, Options* options) 
                 return false;
             }
             *value = name + length + 1;
+            if (value == &options->memory && !read_size(*value, &options->memory_bytes)) {
+                std::fprintf(stderr, "%s: --memory takes a size from 1M up, such as 512M or 4G, not \"%s\"\n", program,
+                             *value);
+                return false;
+            }
         } else {
             std::fprintf(stderr, "%s: unknown option \"%s\"\n", program, arg);
             return false;

@@ -9,6 +9,7 @@
 //   --verify      the value and the texts checked before they are written
 //   --checkpoint=DIR  the run's state kept in DIR as it goes (bsplitpi)
 //   --resume=DIR  a stopped run taken up from its state in DIR (bsplitpi)
+//   --memory=SIZE a run whose estimated peak is above SIZE refused (bsplitpi)
 //   --help        the usage text and the options, status 0
 //   --version     the program's name and version, status 0
 
@@ -24,6 +25,8 @@ struct Options {
     const char* out = nullptr;  // --out's file, where given
     const char* checkpoint = nullptr;  // --checkpoint's directory, where given
     const char* resume = nullptr;      // --resume's directory, where given
+    const char* memory = nullptr;      // --memory's text, where given
+    double memory_bytes = 0;           // and its size in bytes
     std::vector<const char*> positional;
 };
 

@@ -42,7 +42,8 @@ static const char OPTIONS[] =
     "    --fast, products through the project's engine; --threads=N, as [threads]\n"
     "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n"
     "    --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n"
-    "    --checkpoint=DIR, the run's state kept in DIR as it goes; --resume=DIR, a stopped run taken up\n";
+    "    --checkpoint=DIR, the run's state kept in DIR as it goes; --resume=DIR, a stopped run taken up\n"
+    "    --memory=SIZE, a run whose estimated peak is above SIZE (such as 512M or 4G) refused\n";
 
 // Below this many digits a second thread costs more than it saves (starting
 // it against splitting a few thousand terms): a run asking for threads runs
@@ -410,7 +411,11 @@ int main(int argc, char** argv) {
     if (run.threads > 1) run.threads = threads_within(argv[0], run.threads, available_cores());
     run.n = series_terms(run.decimals);
     const double peak = series_peak_bytes(run.decimals, run.threads, options.fast);
-    if (!memory_suffices(argv[0], run.digits, peak, machine_memory())) return 1;
+    MachineMemory machine = machine_memory();
+    const std::string budget_option = options.memory ? std::string("--memory=") + options.memory : "";
+    machine.budget = options.memory_bytes;
+    machine.budget_option = budget_option.c_str();
+    if (!memory_suffices(argv[0], run.digits, peak, machine)) return 1;
     DigitsFile out;
     if (options.out && !out.open(argv[0], options.out, static_cast<unsigned long long>(run.digits) + 3)) return 1;
     if ((options.checkpoint || options.resume) && !start_checkpoints(argv[0], argc, argv, options, run)) return 1;

@@ -67,7 +67,8 @@ TEST(Options, HelpAndVersion) {
                            "    --out=FILE, 3. and the decimals of pi, truncated, to FILE\n"
                            "    --hex, hexadecimal digits instead; --verify, the digits checked before they are written\n"
                            "    --checkpoint=DIR, the run's state kept in DIR as it goes; --resume=DIR, a stopped run "
-                           "taken up\n");
+                           "taken up\n"
+                           "    --memory=SIZE, a run whose estimated peak is above SIZE (such as 512M or 4G) refused\n");
     for (const std::string& program : {AGMPI, BSPLITPI}) {
         run = run_program(program, {"--version"});
         const std::string name = program.substr(program.rfind('/') + 1);
@@ -90,6 +91,14 @@ TEST(Options, MalformedUnknownAndRefusedOptionsComputeNothing) {
     expect_refused(AGMPI, {"1000", "--threads=2"},
                    "--threads needs --fast: the threads work inside the engine's products");
     expect_refused(BSPLITPI, {"1000", "1", "2", "--threads=2"}, "threads given twice, \"2\" and --threads");
+    for (const std::string size : {"0", "1023K", "4X", "G", "-1", "2GB", "99999999999999T"})
+        expect_refused(BSPLITPI, {"1000", "--memory=" + size},
+                       "--memory takes a size from 1M up, such as 512M or 4G, not \"" + size + "\"");
+    expect_refused(BSPLITPI, {"1000", "--memory=1G", "--memory=2G"}, "--memory given twice");
+    expect_refused(BSPLITPI, {"100000000", "--memory=64M"},
+                   "100000000 digits need about 784.5 MiB of memory; the run may use 64.0 MiB (--memory=64M)");
+    expect_refused(AGMPI, {"1000", "--memory=1G"},
+                   "--memory is bsplitpi's: the AGM keeps all its numbers in memory at once");
 }
 
 TEST(Options, AnywhereAmongThePositionalArguments) {
