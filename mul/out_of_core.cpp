@@ -5,6 +5,7 @@
 
 #include "check.h"
 #include "mul.h"
+#include "prime_by_prime.h"
 
 namespace mul {
 
@@ -22,18 +23,18 @@ std::size_t window(const Budget& budget) {
 // must end somewhere.
 constexpr std::size_t ALWAYS_IN_MEMORY = 64;
 
-// Limbs [from, from + count) of a span, zero outside it (from may be
-// negative).
-void read_span(const Span& s, std::ptrdiff_t from, std::size_t count, mp_limb_t* to) {
-    const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(s.size), end = from + static_cast<std::ptrdiff_t>(count);
-    const std::ptrdiff_t lo = std::clamp<std::ptrdiff_t>(from, 0, size), hi = std::clamp<std::ptrdiff_t>(end, 0, size);
-    std::fill(to, to + count, 0);
-    if (hi > lo) s.number->read(static_cast<std::ptrdiff_t>(s.from) + lo, static_cast<std::size_t>(hi - lo), to + (lo - from));
-}
-
 Span whole(const Stored& s) { return {&s, 0, s.size()}; }
 
 void product(Stored& r, Span a, Span b, const Budget& budget);
+
+// Whether the transform can make the product a prime at a time within the
+// budget (a streaming pass's buffers still held by the caller), with its
+// operands in memory or read once a prime.
+bool prime_by_prime_fits(std::size_t an, std::size_t bn, const Budget& budget, bool operands_in_memory) {
+    return prime_by_prime_applies(an, bn) && prime_by_prime_bytes(an, bn, budget.threads, operands_in_memory) +
+                                                     2 * window(budget) * sizeof(mp_limb_t) <=
+                                                 budget.bytes;
+}
 
 void in_memory(Stored& r, const Span& a, const Span& b, const Budget& budget) {
     Limbs x(a.size), y(b.size), z(a.size + b.size);
@@ -129,11 +130,11 @@ void karatsuba(Stored& r, const Span& a, const Span& b, const Budget& budget) {
 // the pieces done so far, so no carry leaves the piece's place.
 void by_pieces(Stored& r, const Span& a, const Span& b, const Budget& budget) {
     const std::size_t s = b.size, w = window(budget);
-    Limbs acc(w), t(w);
     for (std::size_t at = 0; at < a.size; at += s) {
         const Span piece{a.number, a.from + at, std::min(s, a.size - at)};
         Stored part(r.dir(), piece.size + b.size, budget.block);
         product(part, piece, b, budget);
+        Limbs acc(w), t(w);
         mp_limb_t carry = 0;
         for (std::size_t i = 0; i < part.size(); i += w) {
             const std::size_t c = std::min(w, part.size() - i);
@@ -153,6 +154,8 @@ void product(Stored& r, Span a, Span b, const Budget& budget) {
     if (b.size == 0) return;
     if (a.size + b.size <= ALWAYS_IN_MEMORY || fits_in_memory(a.size, b.size, budget))
         in_memory(r, a, b, budget);
+    else if (prime_by_prime_fits(a.size, b.size, budget, false))
+        prime_by_prime(r, a, b, budget.threads, budget.block, prime_by_prime_fits(a.size, b.size, budget, true));
     else if (b.size <= (a.size + 1) / 2)
         by_pieces(r, a, b, budget);
     else

@@ -1,7 +1,9 @@
 #pragma once
 // Products of numbers kept on disk, within a memory budget. A product that
 // fits the budget is read in, made by the engine (and checked there) and
-// written out. One that does not is cut by Karatsuba's identity,
+// written out. One whose transform fits it with one prime's residues in
+// memory at a time is made so (prime_by_prime.h). One that does not is cut
+// by Karatsuba's identity,
 //   (A1 x + A0)(B1 x + B0) = A1 B1 x^2 + (A1 B1 + A0 B0 + (A0 - A1)(B1 - B0)) x + A0 B0,
 // into three products of half the length, or, where one operand is at most
 // half the other's length, into products of operand-long pieces, each part
@@ -16,12 +18,6 @@
 #include "stored.h"
 
 namespace mul {
-
-// Limbs [from, from + size) of a stored number.
-struct Span {
-    const Stored* number;
-    std::size_t from, size;
-};
 
 struct Budget {
     std::size_t bytes;                    // memory the product may take at once

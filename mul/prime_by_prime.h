@@ -1,0 +1,31 @@
+#pragma once
+// A product of numbers on disk made by the transform one prime at a time:
+// each prime's residues of the product, once its transforms are done, go
+// to a file of their own, and the remaindering then streams all the primes'
+// files through memory a window of rows at a time, writing the product's
+// words to disk in order. The operands are read from disk once a prime.
+// Memory: the two operands' transforms for one prime and the windows,
+// against every prime's residues, both operands and the result at once in
+// memory; about a third as much for the products past memory are made of.
+
+#include <cstddef>
+
+#include "stored.h"
+
+namespace mul {
+
+// Whether the transform makes a product of these lengths (else GMP does,
+// and prime_by_prime must not be asked to).
+bool prime_by_prime_applies(std::size_t an, std::size_t bn);
+
+// Bytes prime_by_prime takes in memory for a product of these lengths.
+std::size_t prime_by_prime_bytes(std::size_t an, std::size_t bn, int threads, bool operands_in_memory);
+
+// r <- a b (r new, all zero, a.size + b.size limbs), the scratch files in
+// r's directory, in blocks of `block` limbs; the operands read in once
+// where operands_in_memory is set, else read from disk once a prime.
+// Unchecked: the caller checks the whole product. Throws StoreError.
+void prime_by_prime(Stored& r, const Span& a, const Span& b, int threads, std::size_t block,
+                    bool operands_in_memory);
+
+}  // namespace mul
