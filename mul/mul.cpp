@@ -13,6 +13,7 @@
 #include "plan.h"
 #include "schedule.h"
 #include "scratch.h"
+#include "spill.h"
 
 namespace mul {
 
@@ -101,6 +102,7 @@ bool uses_transform(std::size_t an, std::size_t bn) { return product_plan(an, bn
 
 void mul(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, const mp_limb_t* bp, std::size_t bn, int threads) {
     longer_first(ap, an, bp, bn);
+    if (spills(an, bn, threads)) return spilled_product(rp, ap, an, bp, bn, threads, 0);
     const Plan plan = product_plan(an, bn, false);
     if (plan.np == 0)
         mpn_mul(rp, ap, static_cast<mp_size_t>(an), bp, static_cast<mp_size_t>(bn));
@@ -114,7 +116,7 @@ void mul_pair(mp_limb_t* r1, const mp_limb_t* a1, std::size_t a1n, mp_limb_t* r2
               std::size_t a2n, const mp_limb_t* b, std::size_t bn, int threads) {
     const Factor f[2] = {{r1, a1, a1n}, {r2, a2, a2n}};
     const Plan plan = pair_plan(a1n, a2n, bn);
-    if (plan.np == 0) {
+    if (plan.np == 0 || spills(a1n, bn, threads) || spills(a2n, bn, threads)) {
         for (const Factor& x : f) mul(x.r, x.a, x.an, b, bn, threads);
         return;
     }
@@ -128,6 +130,7 @@ void mul_pair(mp_limb_t* r1, const mp_limb_t* a1, std::size_t a1n, mp_limb_t* r2
 }
 
 void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads) {
+    if (spills(an, an, threads)) return spilled_product(rp, ap, an, nullptr, an, threads, 0);
     const Plan plan = product_plan(an, an, true);
     if (plan.np == 0)
         mpn_sqr(rp, ap, static_cast<mp_size_t>(an));
@@ -138,6 +141,18 @@ void sqr(mp_limb_t* rp, const mp_limb_t* ap, std::size_t an, int threads) {
 Product::Product(const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn, int threads,
                  std::size_t low) {
     longer_first(a, an, b, bn);
+    const std::size_t n = an + (b ? bn : an);
+    if (spills(an, b ? bn : an, threads)) {
+        bytes_ = (n - low) * sizeof(mp_limb_t);
+        base_ = words_ = static_cast<mp_limb_t*>(allocate_block(bytes_));
+        try {
+            spilled_product(base_, a, an, b, b ? bn : an, threads, low);
+        } catch (...) {
+            release_block(base_, bytes_);
+            throw;
+        }
+        return;
+    }
     const Plan plan = b ? product_plan(an, bn, false) : product_plan(an, an, true);
     if (plan.np != 0) {
         std::size_t from = 0;

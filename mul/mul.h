@@ -79,6 +79,13 @@ int threads_for(std::size_t an, std::size_t bn, int threads);
 // product, an allowance of twice the operands for GMP's own scratch.
 std::size_t scratch_bytes(std::size_t an, std::size_t bn, int threads);
 
+// From now on a product whose scratch and result would take more than
+// `bytes` is made on disk under `dir` within `bytes` and read back (dir
+// null: never). Such a product's errors (a full disk, a block read back
+// damaged, a product that fails its check twice) throw mul::StoreError
+// (stored.h) through the caller.
+void spill_products(const char* dir, std::size_t bytes);
+
 // Products whose check failed since start-up and that GMP made again; and
 // of those, the ones whose GMP product failed the check too (the machine is
 // not computing reliably).

@@ -125,11 +125,15 @@ void karatsuba(Stored& r, const Span& a, const Span& b, const Budget& budget) {
     join_karatsuba(r, z0, z2, zm, sign, h, budget);
 }
 
-// r <- a b, bn <= an / 2 (rounded up): a cut into pieces bn long, each
-// piece's product added into r at its place, lowest first. r is zero above
-// the pieces done so far, so no carry leaves the piece's place.
+// r <- a b, bn <= an / 2 (rounded up): a cut into pieces, each piece's
+// product added into r at its place, lowest first. r is zero above the
+// pieces done so far, so no carry leaves the piece's place. A piece is bn
+// long, or as many times that as a product in memory holds: a short b would
+// otherwise cost a file and a pass over r's blocks for every few words.
 void by_pieces(Stored& r, const Span& a, const Span& b, const Budget& budget) {
-    const std::size_t s = b.size, w = window(budget);
+    std::size_t s = b.size;
+    while (2 * s < a.size && fits_in_memory(2 * s, b.size, budget)) s *= 2;
+    const std::size_t w = window(budget);
     for (std::size_t at = 0; at < a.size; at += s) {
         const Span piece{a.number, a.from + at, std::min(s, a.size - at)};
         Stored part(r.dir(), piece.size + b.size, budget.block);

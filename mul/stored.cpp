@@ -59,7 +59,7 @@ bool has_crc() { return false; }
 
 Stored::Stored(const std::string& dir, std::size_t size, std::size_t block)
     : dir_(dir), size_(size), block_(block < 1 ? 1 : block), crc_(has_crc()) {
-    std::string name = dir_ + "/pi-scratch-XXXXXX";
+    std::string name = dir_ + "/.scratch-XXXXXX";
     fd_ = mkstemp(name.data());
     if (fd_ < 0) fail("cannot make a scratch file");
     unlink(name.c_str());

@@ -3,17 +3,20 @@
 // odd length so that reads and writes straddle them, shapes that take each
 // way of cutting (halves, pieces, halves whose differences are zero or
 // negative, operands of all-ones words); a budget at which the engine's
-// transform makes the parts, on two threads; and a damaged block or a
-// missing directory, which are errors, never a product.
+// transform makes the parts, on two threads; the engine's own products
+// sent to disk above a budget; and a damaged block or a missing directory,
+// which are errors, never a product.
 
 #include <gmp.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "mul.h"
 #include "out_of_core.h"
 
 namespace {
@@ -92,6 +95,28 @@ TEST_F(OutOfCore, ProductsMatchGmpWhenTheEngineMakesTheParts) {
         const mul::Budget budget{mib << 20, 2, 1000};
         EXPECT_EQ(compare(random_limbs(300000), random_limbs(210000), budget), "") << mib << " MiB";
     }
+}
+
+TEST_F(OutOfCore, EngineProductsAboveTheBudgetAreMadeOnDiskAlike) {
+    struct Off {
+        ~Off() { mul::spill_products(nullptr, 0); }
+    } off;
+    mul::spill_products(dir_.c_str(), std::size_t{1} << 20);
+    const std::vector<mp_limb_t> a = random_limbs(120000), b = random_limbs(70000);
+    std::vector<mp_limb_t> expected(190000), square(240000), got(240000), got2(190000);
+    mpn_mul(expected.data(), a.data(), 120000, b.data(), 70000);
+    mpn_sqr(square.data(), a.data(), 120000);
+    const std::uint64_t written = mul::Stored::bytes_written();
+    mul::mul(got.data(), b.data(), 70000, a.data(), 120000, 2);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin())) << "mul";
+    mul::sqr(got.data(), a.data(), 120000, 1);
+    EXPECT_TRUE(std::equal(square.begin(), square.end(), got.begin())) << "sqr";
+    mul::mul_pair(got.data(), a.data(), 120000, got2.data(), a.data(), 120000, b.data(), 70000, 2);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin())) << "pair, first";
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got2.begin())) << "pair, second";
+    const mul::Product top(a.data(), 120000, nullptr, 0, 2, 100000);
+    EXPECT_TRUE(std::equal(square.begin() + 100000, square.end(), top.words())) << "square's top words";
+    EXPECT_GT(mul::Stored::bytes_written(), written + 5 * 190000 * sizeof(mp_limb_t)) << "nothing went to disk";
 }
 
 TEST_F(OutOfCore, DamagedBlockOrMissingDirectoryIsAnError) {
