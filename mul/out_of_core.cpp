@@ -27,13 +27,17 @@ Span whole(const Stored& s) { return {&s, 0, s.size()}; }
 
 void product(Stored& r, Span a, Span b, const Budget& budget);
 
-// Whether the transform can make the product a prime at a time within the
-// budget (a streaming pass's buffers still held by the caller), with its
-// operands in memory or read once a prime.
-bool prime_by_prime_fits(std::size_t an, std::size_t bn, const Budget& budget, bool operands_in_memory) {
-    return prime_by_prime_applies(an, bn) && prime_by_prime_bytes(an, bn, budget.threads, operands_in_memory) +
-                                                     2 * window(budget) * sizeof(mp_limb_t) <=
-                                                 budget.bytes;
+// How the transform can make the product a prime at a time within the
+// budget (a streaming pass's buffers still held by the caller), holding
+// the most in memory: false where it cannot.
+bool prime_by_prime_fits(std::size_t an, std::size_t bn, const Budget& budget, Holding* holding) {
+    if (!prime_by_prime_applies(an, bn)) return false;
+    for (const Holding h : {Holding{true, true}, Holding{false, true}, Holding{true, false}, Holding{false, false}})
+        if (prime_by_prime_bytes(an, bn, budget.threads, h) + 2 * window(budget) * sizeof(mp_limb_t) <= budget.bytes) {
+            *holding = h;
+            return true;
+        }
+    return false;
 }
 
 void in_memory(Stored& r, const Span& a, const Span& b, const Budget& budget) {
@@ -158,8 +162,8 @@ void product(Stored& r, Span a, Span b, const Budget& budget) {
     if (b.size == 0) return;
     if (a.size + b.size <= ALWAYS_IN_MEMORY || fits_in_memory(a.size, b.size, budget))
         in_memory(r, a, b, budget);
-    else if (prime_by_prime_fits(a.size, b.size, budget, false))
-        prime_by_prime(r, a, b, budget.threads, budget.block, prime_by_prime_fits(a.size, b.size, budget, true));
+    else if (Holding holding{}; prime_by_prime_fits(a.size, b.size, budget, &holding))
+        prime_by_prime(r, a, b, budget.threads, budget.block, holding);
     else if (b.size <= (a.size + 1) / 2)
         by_pieces(r, a, b, budget);
     else

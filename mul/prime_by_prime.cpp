@@ -42,13 +42,14 @@ struct Grid {
 
 constexpr int LEAST_K = 14;
 
-// The one block both phases use: the two transforms and each thread's
+// The one block both phases use: the transforms held (two, or one and each
+// thread's `second_rows` rows of the other read back) and each thread's
 // kernel scratch; then each thread's window of the remaindering, `rows`
 // rows of every prime's residues and the words they make. Besides it, each
 // thread's operand words for `load_rows` rows of chunks.
 struct Memory {
-    std::size_t per_thread, rows, window, doubles, load_rows;
-    Memory(const Grid& g, int size) {
+    std::size_t per_thread, rows, window, doubles, load_rows, second_rows;
+    Memory(const Grid& g, int size, bool second_transform) {
         const std::size_t threads = static_cast<std::size_t>(size), np = static_cast<std::size_t>(g.plan.np);
         per_thread = kernel_scratch_doubles(g.R, g.C);
         // Operand words read at once: LOAD_WORDS, or an eighth of a
@@ -57,7 +58,11 @@ struct Memory {
         load_rows = std::max<std::size_t>(1, std::min(LOAD_WORDS, g.array / (8 * threads)) / row_words);
         rows = std::max<std::size_t>(1, g.R / (np * threads));
         window = np * rows * g.S + rows * g.C * g.plan.b / 64 + 64;
-        doubles = std::max(2 * g.array + threads * per_thread, threads * window);
+        // Rows of the other transform read back at once: a multiple of the
+        // row blocks (8 rows), an eighth of the array between the threads.
+        second_rows = second_transform ? 0 : std::max<std::size_t>(8, g.R / (8 * threads) / 8 * 8);
+        const std::size_t held = second_transform ? 2 * g.array : g.array + threads * second_rows * g.S;
+        doubles = std::max(held + threads * per_thread, threads * window);
     }
 };
 
@@ -110,20 +115,19 @@ bool prime_by_prime_applies(std::size_t an, std::size_t bn) {
     return plan.np != 0 && plan.k >= LEAST_K;
 }
 
-std::size_t prime_by_prime_bytes(std::size_t an, std::size_t bn, int threads, bool operands_in_memory) {
+std::size_t prime_by_prime_bytes(std::size_t an, std::size_t bn, int threads, Holding holding) {
     const Grid g(product_plan(std::max(an, bn), std::min(an, bn), false));
     const int team = useful_threads(threads, g.plan);
-    const Memory m(g, team);
-    if (operands_in_memory) return m.doubles * sizeof(double) + (an + bn) * sizeof(mp_limb_t);
+    const Memory m(g, team, holding.second_transform);
+    if (holding.operands) return m.doubles * sizeof(double) + (an + bn) * sizeof(mp_limb_t);
     return (m.doubles + static_cast<std::size_t>(team) * m.load_rows * g.C * g.plan.b / 64) * sizeof(double);
 }
 
-void prime_by_prime(Stored& r, const Span& a_in, const Span& b_in, int threads, std::size_t block,
-                    bool operands_in_memory) {
+void prime_by_prime(Stored& r, const Span& a_in, const Span& b_in, int threads, std::size_t block, Holding holding) {
     // The longer first, read in once where asked.
     std::vector<mp_limb_t> held[2];
     Operand in[2] = {{a_in.size >= b_in.size ? a_in : b_in, nullptr}, {a_in.size >= b_in.size ? b_in : a_in, nullptr}};
-    if (operands_in_memory)
+    if (holding.operands)
         for (int i = 0; i < 2; ++i) {
             held[i].resize(in[i].span.size);
             read_span(in[i].span, 0, in[i].span.size, held[i].data());
@@ -141,10 +145,15 @@ void prime_by_prime(Stored& r, const Span& a_in, const Span& b_in, int threads, 
     // Each prime's product residues, to a file of their own.
     std::vector<std::unique_ptr<Stored>> residues;
     for (int q = 0; q < np; ++q) residues.push_back(std::make_unique<Stored>(r.dir(), g.array, block));
-    const Memory m(g, size);
+    const Memory m(g, size, holding.second_transform);
     Block memory(m.doubles);
     double* x = memory.data;
+    // The second transform: after x, or on disk with each thread's rows of
+    // it read back after x.
     double* y = x + g.array;
+    std::unique_ptr<Stored> second;
+    if (!holding.second_transform) second = std::make_unique<Stored>(r.dir(), g.array, block);
+    double* const scratch_base = x + (holding.second_transform ? 2 * g.array : g.array + size * m.second_rows * g.S);
     // Each prime's residues are written on a thread of their own while the
     // next prime's b is transformed (into y, free by then); x is taken again
     // once the write is done.
@@ -175,11 +184,20 @@ void prime_by_prime(Stored& r, const Span& a_in, const Span& b_in, int threads, 
         }
     };
     team.run([&](int t, int n) {
-        double* scratch = y + g.array + t * m.per_thread;
+        double* scratch = scratch_base + t * m.per_thread;
+        double* rows_back = x + g.array + t * m.second_rows * g.S;  // without the second transform
         std::vector<mp_limb_t> words;
         const auto pass = [&](std::size_t total, auto work) {
             work(share_start(total, t, n), t + 1 == n ? total : share_start(total, t + 1, n));
             team.barrier();
+        };
+        // x into `file`, the team writing whole blocks side by side.
+        const auto write_shared = [&](Stored& file) {
+            const std::size_t per = file.block(), blocks = (g.array + per - 1) / per;
+            pass(blocks, [&](std::size_t from, std::size_t to) {
+                const std::size_t first = from * per, last = std::min(g.array, to * per);
+                if (first < last) file.write(first, last - first, reinterpret_cast<const mp_limb_t*>(x) + first);
+            });
         };
         for (int q = 0; q < np; ++q) {
             const Twiddles forward = twiddles(q, g.plan.k, false), inverse = twiddles(q, g.plan.k, true);
@@ -193,18 +211,42 @@ void prime_by_prime(Stored& r, const Span& a_in, const Span& b_in, int threads, 
                     load_rows(kern, g, m.load_rows, &p[q], out, operand, from, to, words);
                 });
             };
-            load(y, b);
-            columns(y, forward, false);
-            pass(g.R / 8, [&](std::size_t from, std::size_t to) { kern.rows(y, forward, p[q], scratch, from, to); });
-            if (t == 0) finish_write();
-            team.barrier();
-            load(x, a);
-            columns(x, forward, false);
-            pass(g.R / 8, [&](std::size_t from, std::size_t to) {
-                kern.row_products(x, y, forward, p[q], scratch, from, to);
-            });
+            if (holding.second_transform) {
+                load(y, b);
+                columns(y, forward, false);
+                pass(g.R / 8, [&](std::size_t from, std::size_t to) { kern.rows(y, forward, p[q], scratch, from, to); });
+                if (t == 0) finish_write();
+                team.barrier();
+                load(x, a);
+                columns(x, forward, false);
+                pass(g.R / 8, [&](std::size_t from, std::size_t to) {
+                    kern.row_products(x, y, forward, p[q], scratch, from, to);
+                });
+            } else {
+                // b's transform made in x and written; a's in x; then each
+                // block of rows times b's, read back.
+                load(x, b);
+                columns(x, forward, false);
+                pass(g.R / 8, [&](std::size_t from, std::size_t to) { kern.rows(x, forward, p[q], scratch, from, to); });
+                write_shared(*second);
+                load(x, a);
+                columns(x, forward, false);
+                pass(g.R / 8, [&](std::size_t from, std::size_t to) {
+                    const std::size_t step = m.second_rows / 8;
+                    for (std::size_t at = from; at < to; at += step) {
+                        const std::size_t blocks = std::min(step, to - at);
+                        second->read(static_cast<std::ptrdiff_t>(8 * at * g.S), 8 * blocks * g.S,
+                                     reinterpret_cast<mp_limb_t*>(rows_back));
+                        kern.row_products(x + 8 * at * g.S, rows_back, forward, p[q], scratch, 0, blocks);
+                    }
+                });
+            }
             columns(x, inverse, true);
-            if (t == 0) start_write(q);
+            if (holding.second_transform) {
+                if (t == 0) start_write(q);
+            } else {
+                write_shared(*residues[q]);  // x is wanted at once
+            }
         }
         if (t == 0) finish_write();
     });

@@ -42,7 +42,9 @@ public:
     // zero (from may be negative). Each block touched is checked. Threads
     // may read at once, while none writes.
     void read(std::ptrdiff_t from, std::size_t count, mp_limb_t* to) const;
-    // Limbs [from, from + count) from `p`, from + count <= size; one thread.
+    // Limbs [from, from + count) from `p`, from + count <= size. Threads may
+    // write at once where each writes whole blocks of its own (the last
+    // block is whole at its end); else one thread, with no reader.
     void write(std::size_t from, std::size_t count, const mp_limb_t* p);
 
     // Bytes read and written since start-up, by every stored number.
