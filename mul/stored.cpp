@@ -112,6 +112,7 @@ void Stored::write_block(std::size_t b, const mp_limb_t* p) {
         const ssize_t put = pwrite(fd_, reinterpret_cast<const char*>(p) + done, bytes - done,
                                    static_cast<off_t>(b * block_ * sizeof(mp_limb_t) + done));
         if (put < 0 && errno == EINTR) continue;
+        if (put == 0) errno = ENOSPC;  // nothing written: no room
         if (put <= 0) fail("cannot write a scratch file");
         done += static_cast<std::size_t>(put);
     }
