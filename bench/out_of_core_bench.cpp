@@ -2,6 +2,8 @@
 // within a budget of MIB MiB, or (MIB 0) made by the engine in memory:
 // wall and CPU seconds, and the bytes the scratch files read and wrote.
 // Run each mode in its own process, under /usr/bin/time -v for its peak.
+// MUL_INSTRUCTIONS=avx2 (or portable) times another instruction set than
+// the processor's best.
 //
 //   out_of_core_bench N MIB DIR THREADS
 
@@ -38,6 +40,11 @@ int main(int argc, char** argv) {
     }
     const std::size_t n = std::strtoull(argv[1], nullptr, 10), mib = std::strtoull(argv[2], nullptr, 10);
     const int threads = std::atoi(argv[4]);
+    const char* wanted = std::getenv("MUL_INSTRUCTIONS");
+    if (wanted && !mul::use_instructions(wanted)) {
+        std::fprintf(stderr, "out_of_core_bench: no %s kernels on this processor\n", wanted);
+        return 1;
+    }
     Random random;
     std::clock_t cpu = 0;
     try {
